@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds all three builds (and the sanitizer
+# builds of the native one) and runs every test. Windows tests run under Wine, each build
+# in its own prefix inside its build tree.
+#
+#   scripts/test.sh                 everything
+#   scripts/test.sh native win64    only the named builds (native native-asan native-tsan win64 win32 fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+
+builds=("$@")
+[ "${#builds[@]}" -gt 0 ] || builds=(native native-asan native-tsan win64 win32 fuzz)
+
+run_preset() {
+    local preset=$1
+    echo "=== $preset: configure, build, test"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+}
+
+run_fuzz() {
+    # libFuzzer needs clang; the fuzz target runs for a bounded time and must not crash.
+    if ! command -v clang++ >/dev/null; then
+        echo "=== fuzz: clang++ not found, skipped"
+        return
+    fi
+    echo "=== fuzz: device number readers, 20 s"
+    cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOR_FUZZ=ON >/dev/null
+    cmake --build build/fuzz --target value_fuzz -j2
+    mkdir -p build/fuzz/corpus
+    build/fuzz/tests/value/value_fuzz -max_total_time=20 -max_len=64 -timeout=5 build/fuzz/corpus 2>&1 | tail -n 3
+}
+
+start=$SECONDS
+for b in "${builds[@]}"; do
+    case "$b" in
+        fuzz) run_fuzz ;;
+        *) run_preset "$b" ;;
+    esac
+done
+echo "=== all tests passed in $((SECONDS - start)) s"
