@@ -1,0 +1,35 @@
+// The main thread's message queue.
+//
+// All library code runs on one thread: the client's thread that created the objects (the
+// "main thread"). Worker threads (the serial event threads) hand work to it synchronously:
+// the work runs on the main thread, in order, only while the main thread processes its
+// messages, and the worker waits until it has run. On Win32 the queue is the thread's own
+// message queue (a message-only window receives the hand-offs, so window messages and
+// hand-offs are processed by the same pump); on POSIX it is a queue with a wake-up descriptor.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace quor {
+
+// Makes the calling thread the main thread (done implicitly by the first ProcessMessages,
+// WaitForMessages or RunOnMainThread call from a thread when no main thread is set yet).
+void BindMainThread();
+bool IsMainThread();
+
+// Runs every pending hand-off (and, on Win32, dispatches every pending window message of
+// the thread). Must be called on the main thread.
+void ProcessMessages();
+
+// Blocks the main thread until a message or hand-off is pending or `timeout` has passed,
+// without running anything; returns true when something is pending. Never spins.
+bool WaitForMessages(std::chrono::milliseconds timeout);
+
+// From any thread but the main one: queues `work` for the main thread, wakes it, and
+// blocks until the main thread has run it. An exception thrown by `work` is carried back
+// and rethrown here. Returns false without running `work` when `cancelled` (checked while
+// waiting for the main thread to pick the work up) becomes true first.
+bool RunOnMainThread(const std::function<void()>& work, const std::function<bool()>& cancelled = {});
+
+}  // namespace quor
