@@ -1,0 +1,18 @@
+// Platform half of HostInfo: one implementation per system.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quor::platform {
+
+struct TimeOfDay {
+    int hour, minute, second, millisecond;
+};
+
+std::vector<std::string> ProcessArguments();
+TimeOfDay LocalTimeOfDay();
+std::string TimeSeparator();
+void WriteTrace(const std::string& line);
+
+}  // namespace quor::platform
