@@ -1,0 +1,263 @@
+#include "CommUnit.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "base/HostInfo.h"
+#include "base/MainThread.h"
+#include "base/TextConvert.h"
+#include "link/PortNames.h"
+
+namespace quor {
+
+namespace {
+
+const std::string kPrompt = "=";
+const std::string kEntryMarker = ":.....";
+constexpr std::chrono::milliseconds kLongestQuietWait{10};  // safety cap if an event is ever lost
+
+bool StartsWithComIgnoringCase(const std::string& argument) {
+    if (argument.size() < 3) return false;
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
+    return upper(argument[0]) == 'C' && upper(argument[1]) == 'O' && upper(argument[2]) == 'M';
+}
+
+std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Round up so that the last pass does not wake a fraction early and spin.
+    return std::max(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0));
+}
+
+}  // namespace
+
+TfrmComm::TfrmComm() : FComm32(std::make_unique<TComm>()) {
+    TComm& comm = *FComm32;
+    comm.SetDeviceName("Com1");
+    comm.SetBaudRate(br38400);
+    comm.SetDatabits(da8);
+    comm.SetParity(paNone);
+    comm.SetStopbits(sb10);
+    comm.SetFlowControl(fcNone);
+    comm.SetOptions(0);
+    comm.SetReadBufSize(8092);
+    comm.SetWriteBufSize(4096);
+    comm.SetReadTimeout(1000);
+    comm.SetWriteTimeout(1000);
+    comm.SetMonitorEvents(kAllCommEvents);
+    comm.SetOnRxChar([this](TCustomComm* sender, int32_t count) { Comm32RxChar(sender, count); });
+    comm.SetOnError([this](TCustomComm* sender, int32_t errors) { Comm32Error(sender, errors); });
+}
+
+TfrmComm::~TfrmComm() {
+    try {
+        FComm32->Close();
+    } catch (...) {
+        // Closing a port never needs to report: the handle is gone either way.
+    }
+}
+
+void TfrmComm::Init() {
+    FPort = 0;
+    for (const std::string& argument : HostArguments()) {
+        if (StartsWithComIgnoringCase(argument)) FPort = StrToInt(argument.substr(3));
+    }
+    if (FPort <= 0) FPort = FindPort(*this);
+    if (FPort > 0) OpenPort(FPort);
+}
+
+int32_t FindPort(TfrmComm& Form) {
+    int32_t result = -1;
+    Form.FPort = 0;
+    TComm& comm = Form.Comm32();
+    try {
+        comm.Close();
+        const std::vector<std::string> candidates = ListVCPPorts();
+        for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+            try {
+                const int32_t number = StrToInt(it->substr(7));
+                comm.SetDeviceName(PortDeviceName(number));
+                comm.Open();
+                comm.SetRTSState(true);
+                comm.SetDTRState(true);
+                Form.Send("");
+                Form.CommState = false;
+                result = number;
+                break;
+            } catch (...) {
+                comm.Close();
+            }
+        }
+        if (!comm.Enabled()) result = -1;
+    } catch (...) {
+        Form.FPort = result;
+        throw;
+    }
+    Form.FPort = result;
+    return result;
+}
+
+void TfrmComm::OpenPort(int32_t APort) {
+    try {
+        FComm32->Close();
+    } catch (...) {
+    }
+    std::this_thread::sleep_for(ReopenPause);
+    FComm32->SetDeviceName(PortDeviceName(APort));
+    FComm32->Open();
+    FComm32->SetRTSState(true);
+    FComm32->SetDTRState(true);
+    FPort = APort;
+}
+
+void TfrmComm::WriteText(const std::string& Text) {
+    FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
+}
+
+void TfrmComm::Send(const std::string& S) {
+    Trace("Send:" + S);
+    CommState = true;
+    WriteText(kPrompt);
+    AddText(kPrompt, true);
+    SendBuffer += S;
+    if (!SendBuffer.empty()) {
+        WriteText(SendBuffer);
+        AddText(SendBuffer, true);
+        SendBuffer.clear();
+    }
+}
+
+void TfrmComm::SendOld(const std::string& S) {
+    Trace("Send:" + S);
+    CommState = false;
+    WriteText(kPrompt);
+    AddText(kPrompt, true);
+    SendBuffer += S;
+}
+
+void TfrmComm::SendCommand(const std::string& Command) {
+    Send(">" + IntToDec(Command.size(), 4) + Command);
+    ProcessMessages();
+}
+
+std::string TfrmComm::CommReceive(int32_t NumBytes) {
+    std::string result;
+    if (NumBytes <= 0) return result;
+    // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
+    // pieces, so nothing is left queued to be mistaken for the next reply.
+    const int32_t piece = std::max(FComm32->ReadBufSize() - 1, 1);
+    std::vector<char> buffer(static_cast<size_t>(piece) + 1);
+    bool ended = false;  // a zero byte ends the text; what follows it is consumed and dropped
+    while (NumBytes > 0) {
+        std::fill(buffer.begin(), buffer.end(), '\0');
+        const int32_t n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
+        if (n <= 0) break;
+        if (!ended) {
+            const size_t length = std::find(buffer.begin(), buffer.begin() + n, '\0') - buffer.begin();
+            result.append(buffer.data(), length);
+            ended = length < static_cast<size_t>(n);
+        }
+        NumBytes -= n;
+    }
+    if (!result.empty()) AddText(result, false);
+    return result;
+}
+
+std::string TfrmComm::Dialogue(const std::string& Command) {
+    Trace("Dialogue:" + Command);
+    if (FPort == -1) return {};
+    if (FInDialogue) {
+        throw Exception("Cannot send \"" + Command +
+                        "\" while another command is waiting for the stimulator's reply: "
+                        "wait until that call has returned.");
+    }
+    FInDialogue = true;
+    ProcessCharEvent = false;
+    std::string result;
+    try {
+        CommReceive(FComm32->InQueCount());
+        const auto start = std::chrono::steady_clock::now();
+        const auto deadline = start + ReplyTimeout;
+        SendCommand(Command + "R");
+        bool header = true;
+        int32_t length = 0;
+        while (std::chrono::steady_clock::now() - start < ReplyTimeout) {
+            ProcessMessages();
+            bool progressed = false;
+            if (CommState) {
+                if (header) {
+                    if (FComm32->InQueCount() >= 5) {
+                        progressed = true;
+                        if (CommReceive(1) == "<") {
+                            length = StrToInt(CommReceive(4));
+                            header = false;
+                        }
+                    }
+                } else if (FComm32->InQueCount() >= length) {
+                    result = CommReceive(length);
+                    break;
+                }
+            }
+            if (!progressed) WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
+        }
+        if (!CommState) SendBuffer.clear();
+        CommReceive(FComm32->InQueCount());
+    } catch (...) {
+        ProcessCharEvent = true;
+        CommState = false;
+        FInDialogue = false;
+        throw;
+    }
+    ProcessCharEvent = true;
+    CommState = false;
+    FInDialogue = false;
+    return result;
+}
+
+std::string TfrmComm::Dialogue(const std::string& Send, double, int32_t, bool, bool) { return Dialogue(Send); }
+
+std::string TfrmComm::ParseErrorResult(const std::string& CommResult) {
+    if (CommResult.compare(0, 3, "OK.") == 0) return {};
+    return CommResult.size() > 3 ? CommResult.substr(3) : std::string();
+}
+
+void TfrmComm::PumpFor(std::chrono::steady_clock::time_point Deadline) {
+    while (std::chrono::steady_clock::now() < Deadline) {
+        ProcessMessages();
+        WaitForMessages(Remaining(Deadline));
+    }
+    ProcessMessages();
+}
+
+void TfrmComm::Wait(float sec) {
+    if (sec <= 0) return;
+    PumpFor(std::chrono::steady_clock::now() +
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(sec)));
+}
+
+void TfrmComm::AddText(const std::string& Text, bool Send) {
+    FLog.Append({"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send});
+    ProcessMessages();
+}
+
+void TfrmComm::Comm32RxChar(TCustomComm*, int32_t Count) {
+    if (Count <= 0) return;
+    if (!CommState) {
+        const std::string text = CommReceive(Count);
+        if (static_cast<int32_t>(text.size()) == Count && text.back() == '=') {
+            CommState = true;
+            if (!SendBuffer.empty()) {
+                WriteText(SendBuffer);
+                AddText(SendBuffer, true);
+                SendBuffer.clear();
+            }
+        }
+    } else if (ProcessCharEvent) {
+        CommReceive(Count);
+    }
+}
+
+void TfrmComm::Comm32Error(TCustomComm*, int32_t Errors) {
+    AddText("Comm32 Errors: Errors Number=" + std::to_string(Errors), true);
+}
+
+}  // namespace quor

@@ -1,0 +1,76 @@
+// TfrmComm: the device link to the stimulator and the traffic log behind the monitor window.
+//
+// The link owns the serial port Comm32, chooses and opens the port the stimulator is on,
+// frames commands (prompt byte "=", then ">" + four-digit length + command text), runs the
+// command/reply dialogue (reply frame "<" + four-digit length + payload) and logs every byte
+// sent and received. Everything runs on the thread that created it; every wait keeps that
+// thread's messages flowing, so serial events and window clicks are handled meanwhile.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/TrafficLog.h"
+#include "serial/CommInt.h"
+
+namespace quor {
+
+class TfrmComm {
+public:
+    TfrmComm();
+    virtual ~TfrmComm();  // FormDestroy: closes the port
+    TfrmComm(const TfrmComm&) = delete;
+    TfrmComm& operator=(const TfrmComm&) = delete;
+
+    // Chooses the port (a "COMn" host argument, else the search) and opens it.
+    void Init();
+    void OpenPort(int32_t APort);
+
+    void Send(const std::string& S);
+    void SendOld(const std::string& S);
+    void SendCommand(const std::string& Command);
+    std::string CommReceive(int32_t NumBytes);
+    std::string Dialogue(const std::string& Command);
+    std::string Dialogue(const std::string& Send, double Timeout, int32_t ReceiveLength, bool Echo, bool ClearDisplay);
+    static std::string ParseErrorResult(const std::string& CommResult);
+    void Wait(float sec);
+    void AddText(const std::string& Text, bool Send);
+
+    void Comm32RxChar(TCustomComm* Sender, int32_t Count);
+    void Comm32Error(TCustomComm* Sender, int32_t Errors);
+
+    int32_t Port() const { return FPort; }
+    TComm& Comm32() { return *FComm32; }
+    TTrafficLog& Log() { return FLog; }
+
+    bool CommState = false;
+    bool ProcessCharEvent = false;
+    std::string SendBuffer;
+
+    // How long a dialogue waits for the reply, and the pause before a port is reopened.
+    // The device needs them as they are; tests shorten them.
+    std::chrono::milliseconds ReplyTimeout{15000};
+    std::chrono::milliseconds ReopenPause{500};
+
+    // Whether a dialogue is waiting for its reply right now.
+    bool InDialogue() const { return FInDialogue; }
+
+private:
+    friend int32_t FindPort(TfrmComm& Form);
+    void WriteText(const std::string& Text);
+    void PumpFor(std::chrono::steady_clock::time_point Deadline);
+
+    std::unique_ptr<TComm> FComm32;
+    TTrafficLog FLog;
+    int32_t FPort = 0;
+    bool FInDialogue = false;
+};
+
+// The port search: tries the candidate ports from the highest down and returns the number
+// of the first that opens and takes the "=" probe (left open), or -1.
+int32_t FindPort(TfrmComm& Form);
+
+}  // namespace quor

@@ -1,0 +1,18 @@
+#include "ErrorInfo.h"
+
+#include "server/QuorLibIds.h"
+
+namespace quor {
+
+namespace {
+thread_local TErrorInfoRecord g_record;
+}
+
+void SetPulsynErrorInfo(const std::string& description) {
+    g_record = {kIPulsynIdText, kPulsynProgId, description};
+}
+
+const TErrorInfoRecord& LastErrorInfo() { return g_record; }
+void ClearErrorInfo() { g_record = {}; }
+
+}  // namespace quor

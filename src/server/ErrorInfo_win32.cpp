@@ -1,0 +1,28 @@
+#include "ErrorInfo.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "base/WideText.h"
+#include "server/QuorLibIds.h"
+
+namespace quor {
+
+void SetPulsynErrorInfo(const std::string& description) {
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create))) return;
+    create->SetGUID(IID_IPulsyn_Value);
+    create->SetSource(const_cast<LPOLESTR>(ToWide(kPulsynProgId).c_str()));
+    std::wstring text = ToWide(description);
+    create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
+    create->SetHelpFile(nullptr);
+    create->SetHelpContext(0);
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+        SetErrorInfo(0, info);
+        info->Release();
+    }
+    create->Release();
+}
+
+}  // namespace quor

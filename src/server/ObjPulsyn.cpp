@@ -1,0 +1,204 @@
+#include "ObjPulsyn.h"
+
+#include "base/TextConvert.h"
+#include "link/CommUnit.h"
+#include "server/ErrorInfo.h"
+#include "value/QuorClasses.h"
+
+namespace quor {
+
+std::unique_ptr<TfrmComm> frmComm;
+
+namespace {
+
+// Arguments are compared as unsigned 32-bit numbers, so negative ones fail like numbers
+// that are too large.
+bool InRange(int32_t value, uint32_t low, uint32_t high) {
+    const uint32_t v = static_cast<uint32_t>(value);
+    return v >= low && v <= high;
+}
+
+void Require(bool condition, const char* message) {
+    if (!condition) throw Exception(message);
+}
+
+constexpr char kModeLetters[] = {'O', 'F', 'N', 'G', 'C', 'T', 'W'};
+constexpr char kShapeLetters[] = {'M', 'B', 'R'};
+
+void DestroyWindowQuietly() {
+    std::unique_ptr<TfrmComm> old = std::move(frmComm);
+    try {
+        old.reset();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+HRESULT ReportFailure(const std::string& message, int32_t status) {
+    SetPulsynErrorInfo(message);
+    return status < 0 ? static_cast<HRESULT>(status) : E_UNEXPECTED;
+}
+
+std::string EncodeDeviceNumber(double Value) {
+    TQuorValue value;
+    value.SetAsDouble(Value);
+    return value.PulsynValue();
+}
+
+TfrmComm& TPulsyn::Window() {
+    if (!frmComm) {
+        throw Exception("Not connected to the stimulator: call Connect (or set Connected to True) first.");
+    }
+    return *frmComm;
+}
+
+void TPulsyn::CheckChannel(int32_t Channel) {
+    Require(InRange(Channel, 1, 9), "Channel Error: Channel Parameter must be between 1 and 9.");
+}
+
+bool TPulsyn::CommandSucceeded(const std::string& Command) {
+    const std::string reply = Window().Dialogue(Command);
+    return !reply.empty() && reply[0] == 'O';
+}
+
+HRESULT TPulsyn::get_Connected(VARIANT_BOOL* Value) {
+    return RunGuarded([&] { *Value = FConnected; });
+}
+
+void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
+    const bool wanted = Value != 0;
+    if (wanted == (FConnected != 0)) return;
+    if (wanted) {
+        DestroyWindowQuietly();
+        frmComm = std::make_unique<TfrmComm>();
+        frmComm->Init();
+        FConnected = frmComm->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        FConnected = VARIANT_FALSE;
+        DestroyWindowQuietly();
+    }
+}
+
+HRESULT TPulsyn::set_Connected(VARIANT_BOOL Value) {
+    return RunGuarded([&] { WriteConnected(Value); });
+}
+
+HRESULT TPulsyn::Connect(VARIANT_BOOL* Value) {
+    return RunGuarded([&] {
+        if (!FConnected) WriteConnected(VARIANT_TRUE);
+        *Value = FConnected;
+    });
+}
+
+HRESULT TPulsyn::ChangeParadigm(int32_t ParadigmNumber) {
+    return RunGuarded([&] {
+        Require(InRange(ParadigmNumber, 1, 9),
+                "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
+        Window().Dialogue("Y" + std::to_string(ParadigmNumber));
+    });
+}
+
+HRESULT TPulsyn::ChangeChannelMode(int32_t Channel, ChannelModes Mode) {
+    return RunGuarded([&] {
+        CheckChannel(Channel);
+        Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.");
+        Window().Dialogue(std::string("M") + kModeLetters[Mode] + std::to_string(Channel));
+    });
+}
+
+HRESULT TPulsyn::ClearParadigm() {
+    return RunGuarded([&] { Window().Dialogue("E"); });
+}
+
+HRESULT TPulsyn::CopyParadigm(int32_t DestParadigm) {
+    return RunGuarded([&] {
+        TfrmComm& window = Window();
+        const std::string reply = window.Dialogue("GP");
+        if (reply.empty()) throw Exception("CopyParadigm Error: Cannot read current paradigm number.");
+        // The fourth character is the paradigm digit of the reply "OK.3".
+        const int32_t current = StrToInt(reply.size() > 3 ? reply.substr(3, 1) : std::string());
+        Require(InRange(DestParadigm, 1, 9), "CopyParadigm Error: Paradigm Parameter must be between 1 and 9.");
+        Require(DestParadigm != current, "CopyParadigm Error: Cannot copy paradigm to itself.");
+        window.SendCommand("C" + std::to_string(current) + std::to_string(DestParadigm));
+    });
+}
+
+HRESULT TPulsyn::Trigger(int32_t Channel) {
+    return RunGuarded([&] {
+        CheckChannel(Channel);
+        Window().SendCommand("T" + std::to_string(Channel));
+    });
+}
+
+HRESULT TPulsyn::ConnectChannel(int32_t Channel1, int32_t Channel2) {
+    return RunGuarded([&] {
+        Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
+        Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
+        Require(Channel1 != Channel2, "Error: ConnectChannel cant Connect a channel to itself.");
+        Window().Dialogue("X" + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
+    });
+}
+
+HRESULT TPulsyn::DisconnectChannel(int32_t Channel1, int32_t Channel2) {
+    return RunGuarded([&] {
+        Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
+        Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
+        Require(Channel1 != Channel2, "Error: DisconnectChannel cant disconnect a channel from itself.");
+        Window().Dialogue("Z" + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
+    });
+}
+
+HRESULT TPulsyn::SetChannelShape(int32_t Channel, ChannelShapes Shape, VARIANT_BOOL* Value) {
+    return RunGuarded([&] {
+        CheckChannel(Channel);
+        Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.");
+        const bool ok = CommandSucceeded("S" + std::to_string(Channel) + kShapeLetters[Shape]);
+        *Value = ok ? VARIANT_TRUE : VARIANT_FALSE;
+    });
+}
+
+// The value setters: channel first, then the range of the time values (NaN fails every
+// comparison and would pass a plain range check, so it is refused by the conversion),
+// then one dialogue whose acknowledgement becomes the result.
+HRESULT TPulsyn::SetChannelValue(int32_t Channel, char Letter, double Value, VARIANT_BOOL* Result) {
+    return RunGuarded([&] {
+        CheckChannel(Channel);
+        switch (Letter) {
+            case 'L':
+                Require(!(Value < 0 || Value > 3999), "Range Error: Delay Value must be between 0 and 3999s.");
+                break;
+            case 'D':
+                Require(!(Value < 0.000004 || Value > 3999), "Range Error: Duration Value must be between 4us and 3999s.");
+                break;
+            case 'I':
+                Require(!(Value < 0.00004 || Value > 3999), "Range Error: Interval Value must be between 40us and 3999s.");
+                break;
+            default:
+                break;
+        }
+        const std::string command = Letter + std::to_string(Channel) + EncodeDeviceNumber(Value);
+        *Result = CommandSucceeded(command) ? VARIANT_TRUE : VARIANT_FALSE;
+    });
+}
+
+HRESULT TPulsyn::SetChannelDelay(int32_t Channel, double Delay, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'L', Delay, Value);
+}
+HRESULT TPulsyn::SetChannelDuration(int32_t Channel, double Duration, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'D', Duration, Value);
+}
+HRESULT TPulsyn::SetChannelInterval(int32_t Channel, double Interval, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'I', Interval, Value);
+}
+HRESULT TPulsyn::SetChannelN(int32_t Channel, int32_t N, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'N', static_cast<double>(N), Value);
+}
+HRESULT TPulsyn::SetChannelVoltage(int32_t Channel, double Voltage, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'V', Voltage, Value);
+}
+HRESULT TPulsyn::SetChannelDeltaV(int32_t Channel, double DeltaV, VARIANT_BOOL* Value) {
+    return SetChannelValue(Channel, 'J', DeltaV, Value);
+}
+
+}  // namespace quor
