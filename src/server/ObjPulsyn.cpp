@@ -80,7 +80,7 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     }
 }
 
-HRESULT TPulsyn::set_Connected(VARIANT_BOOL Value) {
+HRESULT TPulsyn::put_Connected(VARIANT_BOOL Value) {
     return RunGuarded([&] { WriteConnected(Value); });
 }
 

@@ -32,7 +32,7 @@ public:
     HRESULT ChangeParadigm(int32_t ParadigmNumber);
     HRESULT ChangeChannelMode(int32_t Channel, ChannelModes Mode);
     HRESULT get_Connected(VARIANT_BOOL* Value);
-    HRESULT set_Connected(VARIANT_BOOL Value);
+    HRESULT put_Connected(VARIANT_BOOL Value);
     HRESULT Connect(VARIANT_BOOL* Value);
     HRESULT ClearParadigm();
     HRESULT CopyParadigm(int32_t DestParadigm);
