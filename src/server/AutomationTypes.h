@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <oleauto.h>
+#include "QuorLib_TLB.h"  // generated from QuorLib.idl: IPulsyn, ChannelModes, ChannelShapes
 #else
 #include <cstdint>
 using HRESULT = int32_t;
@@ -15,12 +16,12 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+using LONG = int32_t;
+#define STDMETHODCALLTYPE
 #endif
 
-namespace quor {
-
-// The 32-bit enumerations of the interface.
+#ifndef _WIN32
+// The 32-bit enumerations of the interface (on Windows they come from the type library).
 enum ChannelModes : int32_t { cmOff = 0, cmFreeRun = 1, cmTrain = 2, cmTrig = 3, cmDC = 4, cmGate = 5, cmTwin = 6 };
 enum ChannelShapes : int32_t { csMonopolar = 0, csBipolar = 1, csRamp = 2 };
-
-}  // namespace quor
+#endif

@@ -53,7 +53,7 @@ TfrmComm& TPulsyn::Window() {
     return *frmComm;
 }
 
-void TPulsyn::CheckChannel(int32_t Channel) {
+void TPulsyn::CheckChannel(LONG Channel) {
     Require(InRange(Channel, 1, 9), "Channel Error: Channel Parameter must be between 1 and 9.");
 }
 
@@ -62,7 +62,7 @@ bool TPulsyn::CommandSucceeded(const std::string& Command) {
     return !reply.empty() && reply[0] == 'O';
 }
 
-HRESULT TPulsyn::get_Connected(VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
     return RunGuarded([&] { *Value = FConnected; });
 }
 
@@ -80,18 +80,18 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     }
 }
 
-HRESULT TPulsyn::put_Connected(VARIANT_BOOL Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
     return RunGuarded([&] { WriteConnected(Value); });
 }
 
-HRESULT TPulsyn::Connect(VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
     return RunGuarded([&] {
         if (!FConnected) WriteConnected(VARIANT_TRUE);
         *Value = FConnected;
     });
 }
 
-HRESULT TPulsyn::ChangeParadigm(int32_t ParadigmNumber) {
+HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
     return RunGuarded([&] {
         Require(InRange(ParadigmNumber, 1, 9),
                 "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
@@ -99,7 +99,7 @@ HRESULT TPulsyn::ChangeParadigm(int32_t ParadigmNumber) {
     });
 }
 
-HRESULT TPulsyn::ChangeChannelMode(int32_t Channel, ChannelModes Mode) {
+HRESULT STDMETHODCALLTYPE TPulsyn::ChangeChannelMode(LONG Channel, ChannelModes Mode) {
     return RunGuarded([&] {
         CheckChannel(Channel);
         Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.");
@@ -107,11 +107,11 @@ HRESULT TPulsyn::ChangeChannelMode(int32_t Channel, ChannelModes Mode) {
     });
 }
 
-HRESULT TPulsyn::ClearParadigm() {
+HRESULT STDMETHODCALLTYPE TPulsyn::ClearParadigm() {
     return RunGuarded([&] { Window().Dialogue("E"); });
 }
 
-HRESULT TPulsyn::CopyParadigm(int32_t DestParadigm) {
+HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
     return RunGuarded([&] {
         TfrmComm& window = Window();
         const std::string reply = window.Dialogue("GP");
@@ -124,14 +124,14 @@ HRESULT TPulsyn::CopyParadigm(int32_t DestParadigm) {
     });
 }
 
-HRESULT TPulsyn::Trigger(int32_t Channel) {
+HRESULT STDMETHODCALLTYPE TPulsyn::Trigger(LONG Channel) {
     return RunGuarded([&] {
         CheckChannel(Channel);
         Window().SendCommand("T" + std::to_string(Channel));
     });
 }
 
-HRESULT TPulsyn::ConnectChannel(int32_t Channel1, int32_t Channel2) {
+HRESULT STDMETHODCALLTYPE TPulsyn::ConnectChannel(LONG Channel1, LONG Channel2) {
     return RunGuarded([&] {
         Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
         Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
@@ -140,7 +140,7 @@ HRESULT TPulsyn::ConnectChannel(int32_t Channel1, int32_t Channel2) {
     });
 }
 
-HRESULT TPulsyn::DisconnectChannel(int32_t Channel1, int32_t Channel2) {
+HRESULT STDMETHODCALLTYPE TPulsyn::DisconnectChannel(LONG Channel1, LONG Channel2) {
     return RunGuarded([&] {
         Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
         Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
@@ -149,7 +149,7 @@ HRESULT TPulsyn::DisconnectChannel(int32_t Channel1, int32_t Channel2) {
     });
 }
 
-HRESULT TPulsyn::SetChannelShape(int32_t Channel, ChannelShapes Shape, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) {
     return RunGuarded([&] {
         CheckChannel(Channel);
         Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.");
@@ -161,7 +161,7 @@ HRESULT TPulsyn::SetChannelShape(int32_t Channel, ChannelShapes Shape, VARIANT_B
 // The value setters: channel first, then the range of the time values (NaN fails every
 // comparison and would pass a plain range check, so it is refused by the conversion),
 // then one dialogue whose acknowledgement becomes the result.
-HRESULT TPulsyn::SetChannelValue(int32_t Channel, char Letter, double Value, VARIANT_BOOL* Result) {
+HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result) {
     return RunGuarded([&] {
         CheckChannel(Channel);
         switch (Letter) {
@@ -182,22 +182,22 @@ HRESULT TPulsyn::SetChannelValue(int32_t Channel, char Letter, double Value, VAR
     });
 }
 
-HRESULT TPulsyn::SetChannelDelay(int32_t Channel, double Delay, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDelay(LONG Channel, double Delay, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'L', Delay, Value);
 }
-HRESULT TPulsyn::SetChannelDuration(int32_t Channel, double Duration, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDuration(LONG Channel, double Duration, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'D', Duration, Value);
 }
-HRESULT TPulsyn::SetChannelInterval(int32_t Channel, double Interval, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelInterval(LONG Channel, double Interval, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'I', Interval, Value);
 }
-HRESULT TPulsyn::SetChannelN(int32_t Channel, int32_t N, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelN(LONG Channel, LONG N, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'N', static_cast<double>(N), Value);
 }
-HRESULT TPulsyn::SetChannelVoltage(int32_t Channel, double Voltage, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelVoltage(LONG Channel, double Voltage, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'V', Voltage, Value);
 }
-HRESULT TPulsyn::SetChannelDeltaV(int32_t Channel, double DeltaV, VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDeltaV(LONG Channel, double DeltaV, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'J', DeltaV, Value);
 }
 

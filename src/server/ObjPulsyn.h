@@ -12,10 +12,22 @@
 #include <string>
 
 #include "server/AutomationTypes.h"
+#ifdef QUOR_AUTOMATION
+#include "server/AutoObject.h"
+#endif
 
 namespace quor {
 
 class TfrmComm;
+
+#ifdef QUOR_AUTOMATION
+using TPulsynBase = TAutoObject;
+#define QUOR_OVERRIDE override
+#else
+struct TPulsynBase {};
+#define QUOR_OVERRIDE
+#endif
+#define QUOR_METHOD HRESULT STDMETHODCALLTYPE
 
 // The one monitor window with its port, shared by every TPulsyn of the process; created
 // and destroyed only by writing Connected.
@@ -24,40 +36,48 @@ extern std::unique_ptr<TfrmComm> frmComm;
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one.
 std::string EncodeDeviceNumber(double Value);
 
-class TPulsyn {
+// On Windows TPulsyn is the automation object itself: TAutoObject supplies IUnknown,
+// IDispatch (from the type library), ISupportErrorInfo and IProvideClassInfo, and the
+// members below implement IPulsyn. Natively it is a plain class with the same members.
+class TPulsyn : public TPulsynBase {
 public:
+#ifdef QUOR_AUTOMATION
+    // Outer: the controlling object when the object is made inside an aggregate.
+    explicit TPulsyn(IUnknown* Outer = nullptr) : TAutoObject(Outer) {}
+#else
     TPulsyn() = default;
+#endif
     virtual ~TPulsyn() = default;
 
-    HRESULT ChangeParadigm(int32_t ParadigmNumber);
-    HRESULT ChangeChannelMode(int32_t Channel, ChannelModes Mode);
-    HRESULT get_Connected(VARIANT_BOOL* Value);
-    HRESULT put_Connected(VARIANT_BOOL Value);
-    HRESULT Connect(VARIANT_BOOL* Value);
-    HRESULT ClearParadigm();
-    HRESULT CopyParadigm(int32_t DestParadigm);
-    HRESULT Trigger(int32_t Channel);
-    HRESULT ConnectChannel(int32_t Channel1, int32_t Channel2);
-    HRESULT DisconnectChannel(int32_t Channel1, int32_t Channel2);
-    HRESULT SetChannelDelay(int32_t Channel, double Delay, VARIANT_BOOL* Value);
-    HRESULT SetChannelDuration(int32_t Channel, double Duration, VARIANT_BOOL* Value);
-    HRESULT SetChannelInterval(int32_t Channel, double Interval, VARIANT_BOOL* Value);
-    HRESULT SetChannelN(int32_t Channel, int32_t N, VARIANT_BOOL* Value);
-    HRESULT SetChannelVoltage(int32_t Channel, double Voltage, VARIANT_BOOL* Value);
-    HRESULT SetChannelDeltaV(int32_t Channel, double DeltaV, VARIANT_BOOL* Value);
-    HRESULT SetChannelShape(int32_t Channel, ChannelShapes Shape, VARIANT_BOOL* Value);
+    QUOR_METHOD ChangeParadigm(LONG ParadigmNumber) QUOR_OVERRIDE;
+    QUOR_METHOD ChangeChannelMode(LONG Channel, ChannelModes Mode) QUOR_OVERRIDE;
+    QUOR_METHOD get_Connected(VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD put_Connected(VARIANT_BOOL Value) QUOR_OVERRIDE;
+    QUOR_METHOD Connect(VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD ClearParadigm() QUOR_OVERRIDE;
+    QUOR_METHOD CopyParadigm(LONG DestParadigm) QUOR_OVERRIDE;
+    QUOR_METHOD Trigger(LONG Channel) QUOR_OVERRIDE;
+    QUOR_METHOD ConnectChannel(LONG Channel1, LONG Channel2) QUOR_OVERRIDE;
+    QUOR_METHOD DisconnectChannel(LONG Channel1, LONG Channel2) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelDelay(LONG Channel, double Delay, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelDuration(LONG Channel, double Duration, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelInterval(LONG Channel, double Interval, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelN(LONG Channel, LONG N, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelVoltage(LONG Channel, double Voltage, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelDeltaV(LONG Channel, double DeltaV, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) QUOR_OVERRIDE;
 
 protected:
     VARIANT_BOOL FConnected = VARIANT_FALSE;
 
     // The window, or a clear failure when the client has not connected.
     static TfrmComm& Window();
-    static void CheckChannel(int32_t Channel);
+    static void CheckChannel(LONG Channel);
     static bool CommandSucceeded(const std::string& Command);
 
 private:
     void WriteConnected(VARIANT_BOOL Value);
-    HRESULT SetChannelValue(int32_t Channel, char Letter, double Value, VARIANT_BOOL* Result);
+    HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };
 
 // Runs a member's body under the automation boundary: S_OK when it completes, otherwise a

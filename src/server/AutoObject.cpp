@@ -1,0 +1,102 @@
+#include "AutoObject.h"
+
+#include "server/ComServer.h"
+
+namespace quor {
+
+TAutoObject::TAutoObject(IUnknown* Outer) : FController(Outer ? Outer : &FInner) {
+    FInner.FObject = this;
+    TComServer::ObjectCreated();
+}
+
+TAutoObject::~TAutoObject() { TComServer::ObjectDestroyed(); }
+
+HRESULT STDMETHODCALLTYPE TAutoObject::QueryInterface(REFIID riid, void** ppv) {
+    return FController->QueryInterface(riid, ppv);
+}
+ULONG STDMETHODCALLTYPE TAutoObject::AddRef() { return FController->AddRef(); }
+ULONG STDMETHODCALLTYPE TAutoObject::Release() { return FController->Release(); }
+
+HRESULT TAutoObject::InnerQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown)) {
+        *ppv = &FInner;
+    } else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IPulsyn)) {
+        *ppv = static_cast<IPulsyn*>(this);
+    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        *ppv = static_cast<ISupportErrorInfo*>(this);
+    } else if (IsEqualIID(riid, IID_IProvideClassInfo)) {
+        *ppv = static_cast<IProvideClassInfo*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(*ppv)->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::TInnerUnknown::QueryInterface(REFIID riid, void** ppv) {
+    return FObject->InnerQueryInterface(riid, ppv);
+}
+ULONG STDMETHODCALLTYPE TAutoObject::TInnerUnknown::AddRef() { return ++FObject->FRefCount; }
+ULONG STDMETHODCALLTYPE TAutoObject::TInnerUnknown::Release() {
+    const ULONG count = --FObject->FRefCount;
+    if (count == 0) delete FObject;
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_POINTER;
+    *ppTInfo = nullptr;
+    if (iTInfo != 0) return DISP_E_BADINDEX;
+    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    if (!info) return TYPE_E_CANTLOADLIBRARY;
+    info->AddRef();
+    *ppTInfo = info;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                                     DISPID* rgDispId) {
+    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    if (!info) return TYPE_E_CANTLOADLIBRARY;
+    return DispGetIDsOfNames(info, rgszNames, cNames, rgDispId);
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags,
+                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    if (!info) return TYPE_E_CANTLOADLIBRARY;
+    // Scripts write properties either way; both reach the one property writer.
+    if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        wFlags |= DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
+    }
+    return info->Invoke(static_cast<IPulsyn*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                        puArgErr);
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::InterfaceSupportsErrorInfo(REFIID riid) {
+    const bool ours = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+                      IsEqualIID(riid, IID_IPulsyn) || IsEqualIID(riid, IID_ISupportErrorInfo) ||
+                      IsEqualIID(riid, IID_IProvideClassInfo);
+    return ours ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE TAutoObject::GetClassInfo(ITypeInfo** ppTI) {
+    if (!ppTI) return E_POINTER;
+    *ppTI = nullptr;
+    ITypeInfo* info = TComServer::ClassTypeInfo();
+    if (!info) return TYPE_E_CANTLOADLIBRARY;
+    info->AddRef();
+    *ppTI = info;
+    return S_OK;
+}
+
+}  // namespace quor

@@ -1,0 +1,66 @@
+// TAutoObject: the automation object base of the control object (Windows only).
+//
+// It answers IUnknown (an atomic reference count; inside an aggregate the IUnknown methods
+// of its interfaces go to the outer object while its own non-delegating IUnknown keeps its
+// own count), ISupportErrorInfo, IProvideClassInfo and IDispatch, which it serves from the
+// type information of IPulsyn in the library's own type library.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+
+#include <atomic>
+
+#include "QuorLib_TLB.h"
+
+namespace quor {
+
+class TAutoObject : public IPulsyn, public ISupportErrorInfo, public IProvideClassInfo {
+public:
+    // Outer: the controlling object of an aggregate, or null.
+    explicit TAutoObject(IUnknown* Outer = nullptr);
+    virtual ~TAutoObject();
+    TAutoObject(const TAutoObject&) = delete;
+    TAutoObject& operator=(const TAutoObject&) = delete;
+
+    // The object's own IUnknown, which an aggregating outer object holds.
+    IUnknown* InnerUnknown() { return &FInner; }
+
+    // IUnknown of every interface: delegated to the controlling unknown.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                            DISPID* rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                     UINT* puArgErr) override;
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // IProvideClassInfo
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+
+private:
+    // The non-delegating IUnknown.
+    struct TInnerUnknown : IUnknown {
+        TAutoObject* FObject;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+        ULONG STDMETHODCALLTYPE AddRef() override;
+        ULONG STDMETHODCALLTYPE Release() override;
+    };
+
+    HRESULT InnerQueryInterface(REFIID riid, void** ppv);
+
+    TInnerUnknown FInner;
+    IUnknown* FController;  // the outer object, or FInner
+    std::atomic<ULONG> FRefCount{0};
+};
+
+}  // namespace quor

@@ -1,0 +1,285 @@
+// The automation server's plumbing (Windows only): module state, the class factory, the
+// four exports and the registry entries that registration writes and removes.
+#include "ComServer.h"
+
+#include <olectl.h>
+
+#include <atomic>
+#include <cwctype>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+
+#include "base/HostInfo.h"
+#include "base/WideText.h"
+#include "server/ObjPulsyn.h"
+
+namespace quor {
+
+namespace {
+
+HINSTANCE g_module = nullptr;
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+std::once_flag g_switchesRead;
+bool g_perUser = false;
+
+std::mutex g_typeLibMutex;
+ITypeLib* g_typeLib = nullptr;
+ITypeInfo* g_dispatchInfo = nullptr;
+ITypeInfo* g_classInfo = nullptr;
+std::wstring g_className;    // "Pulsyn", read from the type library
+std::wstring g_description;  // "Pulsyn Object"
+std::wstring g_libraryName;  // "QuorLib"
+
+void LoadTypeLibrary() {
+    std::lock_guard<std::mutex> lock(g_typeLibMutex);
+    if (g_typeLib) return;
+    ITypeLib* library = nullptr;
+    if (FAILED(LoadTypeLibEx(TComServer::ModulePath().c_str(), REGKIND_NONE, &library))) return;
+    ITypeInfo* classInfo = nullptr;
+    if (FAILED(library->GetTypeInfoOfGuid(CLSID_Pulsyn, &classInfo))) {
+        library->Release();
+        return;
+    }
+    BSTR name = nullptr, help = nullptr, libName = nullptr;
+    classInfo->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr);
+    library->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
+    g_className = name ? name : L"";
+    g_description = help ? help : L"";
+    g_libraryName = libName ? libName : L"";
+    SysFreeString(name);
+    SysFreeString(help);
+    SysFreeString(libName);
+    // The class's default interface gives the dispatch type information.
+    ITypeInfo* dispatchInfo = nullptr;
+    TYPEATTR* attributes = nullptr;
+    if (SUCCEEDED(classInfo->GetTypeAttr(&attributes))) {
+        for (UINT i = 0; i < attributes->cImplTypes && !dispatchInfo; ++i) {
+            INT flags = 0;
+            HREFTYPE ref = 0;
+            if (SUCCEEDED(classInfo->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
+                SUCCEEDED(classInfo->GetRefTypeOfImplType(i, &ref))) {
+                classInfo->GetRefTypeInfo(ref, &dispatchInfo);
+            }
+        }
+        classInfo->ReleaseTypeAttr(attributes);
+    }
+    if (!dispatchInfo) library->GetTypeInfoOfGuid(IID_IPulsyn, &dispatchInfo);
+    g_typeLib = library;
+    g_classInfo = classInfo;
+    g_dispatchInfo = dispatchInfo;
+}
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[64] = {};
+    StringFromGUID2(guid, text, 64);
+    return text;  // braces, upper-case hexadecimal digits
+}
+
+std::wstring ProgId() { return g_libraryName + L"." + g_className; }
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towupper(static_cast<unsigned char>(a[i])) != std::towupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// The factory of the class Pulsyn: every request makes a new, independent object.
+class TPulsynFactory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *ppv = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The factory lives as long as the library.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        TPulsyn* object = nullptr;
+        try {
+            object = new TPulsyn(outer);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+        IUnknown* inner = object->InnerUnknown();
+        inner->AddRef();
+        const HRESULT result = inner->QueryInterface(riid, ppv);
+        inner->Release();  // destroys the object when the query handed out nothing
+        return result;
+    }
+
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        TComServer::Lock(lock != FALSE);
+        return S_OK;
+    }
+};
+
+TPulsynFactory g_factory;
+
+// Registry keys under HKEY_CLASSES_ROOT, or HKEY_CURRENT_USER\Software\Classes when
+// registering per user.
+HKEY RegistryRoot() { return TComServer::PerUserRegistration() ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT; }
+std::wstring KeyName(const std::wstring& key) {
+    return (TComServer::PerUserRegistration() ? L"Software\\Classes\\" : L"") + key;
+}
+
+void WriteValue(const std::wstring& key, const wchar_t* valueName, const std::wstring& value) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(RegistryRoot(), KeyName(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot create registry key");
+    }
+    const LONG status = RegSetValueExW(handle, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value");
+}
+
+void DeleteKey(const std::wstring& key) { RegDeleteKeyW(RegistryRoot(), KeyName(key).c_str()); }
+
+template <class Function>
+Function OleAutFunction(const char* name) {
+    HMODULE oleaut = GetModuleHandleW(L"OLEAUT32.DLL");
+    return oleaut ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(oleaut, name))) : nullptr;
+}
+
+}  // namespace
+
+void RegisterServer() {
+    ITypeLib* library = TComServer::TypeLib();
+    if (!library) throw std::runtime_error("cannot load the type library");
+    const std::wstring path = TComServer::ModulePath();
+    std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/") + 1);
+
+    using RegisterFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+    RegisterFn registerForUser = TComServer::PerUserRegistration() ? OleAutFunction<RegisterFn>("RegisterTypeLibForUser") : nullptr;
+    std::wstring pathCopy = path;
+    const HRESULT registered = registerForUser
+                                   ? registerForUser(library, pathCopy.data(), helpDir.data())
+                                   : RegisterTypeLib(library, pathCopy.data(), helpDir.data());
+    if (FAILED(registered)) throw std::runtime_error("cannot register the type library");
+
+    const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
+    std::wstring serverPath = path;
+    if (path.find(L' ') != std::wstring::npos) {
+        wchar_t shortPath[MAX_PATH] = {};
+        const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) serverPath = shortPath;
+    }
+    TLIBATTR* attributes = nullptr;
+    std::wstring version = L"1.0";
+    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
+        version = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
+        library->ReleaseTLibAttr(attributes);
+    }
+    WriteValue(clsidKey, nullptr, g_description);
+    WriteValue(clsidKey + L"\\InprocServer32", nullptr, serverPath);
+    WriteValue(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    WriteValue(ProgId(), nullptr, g_description);
+    WriteValue(ProgId() + L"\\Clsid", nullptr, GuidText(CLSID_Pulsyn));
+    WriteValue(clsidKey + L"\\ProgID", nullptr, ProgId());
+    WriteValue(clsidKey + L"\\Version", nullptr, version);
+    WriteValue(clsidKey + L"\\TypeLib", nullptr, GuidText(LIBID_QuorLib));
+}
+
+void UnregisterServer() {
+    ITypeLib* library = TComServer::TypeLib();
+    if (!library) throw std::runtime_error("cannot load the type library");
+    TLIBATTR* attributes = nullptr;
+    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
+        using UnregisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+        UnregisterFn forUser = TComServer::PerUserRegistration() ? OleAutFunction<UnregisterFn>("UnRegisterTypeLibForUser") : nullptr;
+        UnregisterFn unregister = forUser ? forUser : &UnRegisterTypeLib;
+        unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                   attributes->syskind);
+        library->ReleaseTLibAttr(attributes);
+    }
+    const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
+    DeleteKey(clsidKey + L"\\TypeLib");
+    DeleteKey(clsidKey + L"\\Version");
+    DeleteKey(clsidKey + L"\\ProgID");
+    DeleteKey(ProgId() + L"\\Clsid");
+    DeleteKey(ProgId());
+    DeleteKey(clsidKey + L"\\InprocServer32");
+    DeleteKey(clsidKey);
+}
+
+HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, CLSID_Pulsyn)) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+void TComServer::SetModule(HINSTANCE module) { g_module = module; }
+
+ITypeLib* TComServer::TypeLib() {
+    LoadTypeLibrary();
+    return g_typeLib;
+}
+ITypeInfo* TComServer::DispatchTypeInfo() {
+    LoadTypeLibrary();
+    return g_dispatchInfo;
+}
+ITypeInfo* TComServer::ClassTypeInfo() {
+    LoadTypeLibrary();
+    return g_classInfo;
+}
+
+void TComServer::ObjectCreated() { ++g_objects; }
+void TComServer::ObjectDestroyed() { --g_objects; }
+void TComServer::Lock(bool lock) {
+    if (lock) {
+        ++g_locks;
+    } else {
+        --g_locks;
+    }
+}
+bool TComServer::CanUnload() { return g_objects == 0 && g_locks == 0; }
+// The host's switches decide once, the first time registration asks.
+bool TComServer::PerUserRegistration() {
+    std::call_once(g_switchesRead, [] { g_perUser = PerUserFromSwitches(HostArguments()); });
+    return g_perUser;
+}
+
+std::wstring TComServer::ModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+bool PerUserFromSwitches(const std::vector<std::string>& arguments) {
+    static const char* const kSwitches[] = {"AUTOMATION",  "EMBEDDING",        "REGSERVER",
+                                            "UNREGSERVER", "REGSERVERPERUSER", "UNREGSERVERPERUSER"};
+    for (const char* name : kSwitches) {
+        for (const std::string& argument : arguments) {
+            if (argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') &&
+                EqualsIgnoringCase(argument.substr(1), name)) {
+                const std::string found = name;
+                return found == "REGSERVERPERUSER" || found == "UNREGSERVERPERUSER";
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace quor

@@ -1,0 +1,41 @@
+// The automation server's process-wide state (Windows only): the module, its type library,
+// the count of live objects and of server locks, and the per-user registration flag.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+namespace quor {
+
+struct TComServer {
+    // The library's type library, loaded from the library's own file on first use and kept.
+    static ITypeLib* TypeLib();
+    // Type information of IPulsyn (dispatch) and of the class Pulsyn; not AddRef'ed.
+    static ITypeInfo* DispatchTypeInfo();
+    static ITypeInfo* ClassTypeInfo();
+
+    static void ObjectCreated();
+    static void ObjectDestroyed();
+    static void Lock(bool lock);
+    static bool CanUnload();
+
+    static bool PerUserRegistration();
+    // The library file; the process's program when no library set it (test programs).
+    static std::wstring ModulePath();
+    static void SetModule(HINSTANCE module);
+};
+
+// What the four exports do.
+HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+void RegisterServer();    // raises on the first step that fails
+void UnregisterServer();
+
+// Decides the per-user flag from the host's command-line switches: the first of
+// AUTOMATION, EMBEDDING, REGSERVER, UNREGSERVER, REGSERVERPERUSER, UNREGSERVERPERUSER
+// found (introduced by "-" or "/", any case) decides. Exposed for tests.
+bool PerUserFromSwitches(const std::vector<std::string>& arguments);
+
+}  // namespace quor
