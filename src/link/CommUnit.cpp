@@ -30,6 +30,9 @@ std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadli
 
 }  // namespace
 
+std::chrono::milliseconds TfrmComm::DefaultReplyTimeout{15000};
+std::chrono::milliseconds TfrmComm::DefaultReopenPause{500};
+
 TfrmComm::TfrmComm() : FComm32(std::make_unique<TComm>()) {
     TComm& comm = *FComm32;
     comm.SetDeviceName("Com1");

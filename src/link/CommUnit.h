@@ -51,9 +51,12 @@ public:
     std::string SendBuffer;
 
     // How long a dialogue waits for the reply, and the pause before a port is reopened.
-    // The device needs them as they are; tests shorten them.
-    std::chrono::milliseconds ReplyTimeout{15000};
-    std::chrono::milliseconds ReopenPause{500};
+    // The device needs them as they are; tests shorten them, for every link made afterwards
+    // through the two defaults.
+    static std::chrono::milliseconds DefaultReplyTimeout;
+    static std::chrono::milliseconds DefaultReopenPause;
+    std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
+    std::chrono::milliseconds ReopenPause = DefaultReopenPause;
 
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
