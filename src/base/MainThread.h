@@ -13,8 +13,8 @@
 
 namespace quor {
 
-// Makes the calling thread the main thread (done implicitly by the first ProcessMessages,
-// WaitForMessages or RunOnMainThread call from a thread when no main thread is set yet).
+// Makes the calling thread the main thread when no main thread is set yet (done implicitly
+// by the first ProcessMessages or WaitForMessages call, and by opening a serial port).
 void BindMainThread();
 bool IsMainThread();
 
@@ -28,8 +28,16 @@ bool WaitForMessages(std::chrono::milliseconds timeout);
 
 // From any thread but the main one: queues `work` for the main thread, wakes it, and
 // blocks until the main thread has run it. An exception thrown by `work` is carried back
-// and rethrown here. Returns false without running `work` when `cancelled` (checked while
-// waiting for the main thread to pick the work up) becomes true first.
+// and rethrown here. Returns false without running `work` when `cancelled` becomes true
+// while the work still waits to be picked up; whoever makes it true then calls
+// WakeHandoffWaiters so that the waiting worker looks again. Work that has started is
+// always waited for. Called on the main thread itself, `work` simply runs.
 bool RunOnMainThread(const std::function<void()>& work, const std::function<bool()>& cancelled = {});
+
+// Makes every worker blocked in RunOnMainThread test its `cancelled` condition again.
+void WakeHandoffWaiters();
+
+// Number of hand-offs queued and not yet picked up by the main thread.
+int PendingHandoffs();
 
 }  // namespace quor

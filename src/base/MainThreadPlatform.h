@@ -1,0 +1,23 @@
+// Platform half of MainThread: how the main thread is woken and how it waits.
+#pragma once
+
+#include <chrono>
+
+namespace quor::platform {
+
+// On the main thread, once: creates the wake-up channel.
+void CreateMainThreadWakeup();
+// Any thread: makes the main thread's WaitMainThread return and its pump run hand-offs.
+void WakeMainThread();
+// Main thread: clears the wake-up and dispatches pending system messages. The system's
+// dispatch may run hand-offs itself (Win32 window procedure) through RunPendingHandoffs.
+void PumpMainThread();
+// Main thread: waits until woken, a system message is pending, or the timeout passes.
+bool WaitMainThread(std::chrono::milliseconds timeout);
+
+}  // namespace quor::platform
+
+namespace quor {
+// Runs the queued hand-offs in order (main thread only).
+void RunPendingHandoffs();
+}  // namespace quor

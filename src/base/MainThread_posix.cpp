@@ -1,0 +1,45 @@
+// The main thread is woken through an eventfd: workers add to its counter, the pump reads
+// it back to zero, and WaitForMessages polls it.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "MainThreadPlatform.h"
+
+namespace quor::platform {
+
+namespace {
+int wakeFd = -1;
+}
+
+void CreateMainThreadWakeup() {
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+void WakeMainThread() {
+    const uint64_t one = 1;
+    if (wakeFd >= 0) (void)!write(wakeFd, &one, sizeof one);
+}
+
+void PumpMainThread() {
+    uint64_t count;
+    if (wakeFd >= 0) (void)!read(wakeFd, &count, sizeof count);
+}
+
+bool WaitMainThread(std::chrono::milliseconds timeout) {
+    if (wakeFd < 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{wakeFd, POLLIN, 0};
+        const int n = poll(&p, 1, left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
+        if (n > 0) return true;
+        if (n < 0 && errno != EINTR) return false;
+        if (n == 0 && std::chrono::steady_clock::now() >= deadline) return false;
+    }
+}
+
+}  // namespace quor::platform

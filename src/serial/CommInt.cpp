@@ -1,0 +1,303 @@
+#include "serial/CommInt.h"
+
+#include "base/MainThread.h"
+#include "serial/CommPlatform.h"
+
+namespace quor {
+
+namespace comm {
+uint32_t DriverMask(TCommEventTypes Events) {
+    uint32_t mask = 0;
+    for (int type = evBreak; type <= evTxEmpty; ++type)
+        if (Events & (1u << type)) mask |= EventBit[type];
+    return mask;
+}
+}  // namespace comm
+
+void RaiseCommError(const std::string& Message, int32_t Code) {
+    throw ECommError(Message + " (Error: " + std::to_string(Code) + ") ", Code);
+}
+
+// ---- TCommEventChars
+
+TCommEventChars::TCommEventChars(TCustomComm* Owner) : FOwner(Owner) {}
+
+void TCommEventChars::SetEventChar(int Index, char Value) {
+    switch (Index) {
+    case 1: FXonChar = Value; break;
+    case 2: FXoffChar = Value; break;
+    case 3: FErrorChar = Value; break;
+    case 4: FEofChar = Value; break;
+    case 5: FEvtChar = Value; break;
+    default: return;
+    }
+    if (FOwner) FOwner->ApplyDCB();
+}
+
+void TCommEventChars::Assign(const TCommEventChars& Source) {
+    FXonChar = Source.FXonChar;
+    FXoffChar = Source.FXoffChar;
+    FErrorChar = Source.FErrorChar;
+    FEofChar = Source.FEofChar;
+    FEvtChar = Source.FEvtChar;
+}
+
+// ---- TCustomComm: life
+
+TCustomComm::TCustomComm()
+    : FEvent(nullptr), FCriticalSection(nullptr), FEventChars(std::make_unique<TCommEventChars>(this)) {
+    FEvent = std::make_unique<TSimpleEvent>();
+    FCriticalSection = std::make_unique<TCriticalSection>();
+}
+
+TCustomComm::~TCustomComm() {
+    try {
+        Close();
+    } catch (...) {
+        // Closing cannot fail in a way worth reporting from a destructor.
+    }
+}
+
+void TCustomComm::CheckClosed() {
+    if (Enabled()) RaiseCommError("Port already assigned (open)", -1);
+}
+
+void TCustomComm::Open() {
+    CheckClosed();
+    BindMainThread();
+    OpenDevice();
+    if (!Enabled()) return;
+    FEventThread = TCommEventThread::Create(FHandle, FMonitorEvents);
+    FEventThread->SetOnSignal([this](TCommEventThread* Sender, uint32_t Status) { DispatchEvents(Sender, Status); });
+    ApplyTimeouts();
+    ApplyDCB();
+    int32_t error = 0;
+    if (!platform::SetupBuffers(FHandle, FReadBufSize, FWriteBufSize, error))
+        RaiseCommError("Error initializing Read/Write Buffers", error);
+}
+
+void TCustomComm::OpenDevice() {
+    int32_t error = 0;
+    FHandle = platform::OpenComm(FDeviceName, error);
+    if (!Enabled()) RaiseCommError("Error accessing specified device", error);
+    if (!platform::IsCommDevice(FHandle)) {
+        CloseDevice();
+        RaiseCommError("Invalid device handle, access denied", -1);
+    }
+}
+
+void TCustomComm::CloseDevice() {
+    platform::CloseComm(FHandle);
+    FHandle = kInvalidHandle;
+}
+
+void TCustomComm::Close() {
+    if (!Enabled()) return;
+    if (FEventThread) {
+        FEventThread->Stop();
+        FEventThread.reset();
+    }
+    CloseDevice();
+}
+
+// ---- settings
+
+void TCustomComm::ApplyTimeouts() {
+    int32_t error = 0;
+    if (!platform::SetPollingTimeouts(FHandle, error)) RaiseCommError("Error updating CommTimeouts", error);
+}
+
+void TCustomComm::ApplyDCB() {
+    static constexpr uint32_t kRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                          19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    if (!Enabled()) return;
+    platform::GetCommDCB(FHandle, FDCB);
+    FDCB.BaudRate = kRates[FBaudRate];
+    FDCB.Parity = FParity;
+    FDCB.StopBits = FStopbits;
+    FDCB.ByteSize = static_cast<uint8_t>(FDatabits + 4);
+    FDCB.XonChar = FEventChars->XonChar();
+    FDCB.XoffChar = FEventChars->XoffChar();
+    FDCB.ErrorChar = FEventChars->ErrorChar();
+    FDCB.EofChar = FEventChars->EofChar();
+    FDCB.EvtChar = FEventChars->EvtChar();
+    FDCB.XonLim = static_cast<uint16_t>(FReadBufSize / 4);
+    FDCB.XoffLim = static_cast<uint16_t>(FReadBufSize / 4);
+    ApplyFlowControl();
+    static constexpr uint32_t kOptionFlags[] = {comm::DcbParity, comm::DcbDsrSensitivity, comm::DcbTXContinueOnXoff,
+                                                comm::DcbErrorChar, comm::DcbNull};
+    for (int option = coParityCheck; option <= coNullStrip; ++option) {
+        if (FOptions & (1u << option))
+            FDCB.Flags |= kOptionFlags[option];
+        else
+            FDCB.Flags &= ~kOptionFlags[option];
+    }
+    int32_t error = 0;
+    if (!platform::SetCommDCB(FHandle, FDCB, error)) RaiseCommError("Error updating DataControlBlock", error);
+}
+
+void TCustomComm::ApplyFlowControl() {
+    switch (FFlowControl) {
+    case fcNone: FDCB.Flags = comm::DcbBinary; break;
+    case fcCTS: FDCB.Flags |= comm::DcbOutxCtsFlow | comm::DcbRtsControlHandshake; break;
+    case fcDTR: FDCB.Flags |= comm::DcbOutxDsrFlow | comm::DcbDtrControlHandshake; break;
+    case fcSoftware: FDCB.Flags |= comm::DcbOutX | comm::DcbInX; break;
+    case fcDefault: break;
+    }
+}
+
+void TCustomComm::SetDeviceName(const std::string& Value) {
+    if (Value == FDeviceName) return;
+    CheckClosed();
+    FDeviceName = Value;
+}
+
+void TCustomComm::SetReadBufSize(int32_t Value) {
+    if (Value == FReadBufSize) return;
+    CheckClosed();
+    FReadBufSize = Value;
+}
+
+void TCustomComm::SetWriteBufSize(int32_t Value) {
+    if (Value == FWriteBufSize) return;
+    CheckClosed();
+    FWriteBufSize = Value;
+}
+
+void TCustomComm::SetMonitorEvents(TCommEventTypes Value) {
+    if (Value == FMonitorEvents) return;
+    CheckClosed();
+    FMonitorEvents = Value;
+}
+
+#define QUOR_LINE_SETTER(Name, Type, Field) \
+    void TCustomComm::Set##Name(Type Value) { \
+        if (Value == Field) return;           \
+        Field = Value;                        \
+        ApplyDCB();                           \
+    }
+QUOR_LINE_SETTER(BaudRate, TBaudrate, FBaudRate)
+QUOR_LINE_SETTER(Parity, TParity, FParity)
+QUOR_LINE_SETTER(Stopbits, TStopbits, FStopbits)
+QUOR_LINE_SETTER(Databits, TDatabits, FDatabits)
+QUOR_LINE_SETTER(Options, TCommOptions, FOptions)
+QUOR_LINE_SETTER(FlowControl, TFlowControl, FFlowControl)
+#undef QUOR_LINE_SETTER
+
+// ---- transfers
+
+int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char* FailureMessage) {
+    FCriticalSection->Enter();
+    struct Leave {
+        TCriticalSection& section;
+        ~Leave() { section.Leave(); }
+    } leave{*FCriticalSection};
+    // A negative count would be taken by the system as a huge buffer.
+    if (Count < 0) RaiseCommError(FailureMessage, platform::kInvalidParameterError);
+    const uint32_t timeout = static_cast<uint32_t>(Writing ? FWriteTimeout : FReadTimeout);
+    int32_t error = 0;
+    const int32_t result = platform::Transfer(FHandle, *FEvent, Writing, Buf, Count, timeout, error);
+    if (result == platform::kTransferFailed) RaiseCommError(FailureMessage, error);
+    if (Writing && result > 0 && FEventThread) FEventThread->OutputQueued();
+    return result;
+}
+
+int32_t TCustomComm::Write(const void* Buf, int32_t Count) {
+    return Transfer(true, const_cast<void*>(Buf), Count, "Write error");
+}
+
+int32_t TCustomComm::Read(void* Buf, int32_t Count) {
+    return Transfer(false, Buf, Count, "Read error");
+}
+
+// ---- queues and lines
+
+int32_t TCustomComm::InQueCount() {
+    if (!Enabled()) return -1;
+    platform::TComStat stat;
+    platform::ClearErrors(FHandle, stat);
+    return static_cast<int32_t>(stat.InQue);
+}
+
+int32_t TCustomComm::OutQueCount() {
+    if (!Enabled()) return -1;
+    platform::TComStat stat;
+    platform::ClearErrors(FHandle, stat);
+    return static_cast<int32_t>(stat.OutQue);
+}
+
+bool TCustomComm::HoldBit(int Bit) {
+    if (!Enabled()) return false;
+    platform::TComStat stat;
+    platform::ClearErrors(FHandle, stat);
+    return (stat.Hold >> Bit) & 1;
+}
+
+void TCustomComm::PurgeIn() {
+    if (Enabled()) platform::Purge(FHandle, comm::PurgeRxAbort | comm::PurgeRxClear);
+}
+
+void TCustomComm::PurgeOut() {
+    if (Enabled()) platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeTxClear);
+}
+
+void TCustomComm::EscapeLine(uint32_t Function) {
+    if (!Enabled()) RaiseCommError("Port not open, unable to complete operation", -1);
+    int32_t error = 0;
+    if (!platform::Escape(FHandle, Function, error)) RaiseCommError("EscapeCommFunction failure", error);
+}
+
+void TCustomComm::SetDTRState(bool State) { EscapeLine(State ? comm::SetDtr : comm::ClrDtr); }
+void TCustomComm::SetRTSState(bool State) { EscapeLine(State ? comm::SetRts : comm::ClrRts); }
+void TCustomComm::SetXONState(bool State) { EscapeLine(State ? comm::SetXon : comm::SetXoff); }
+
+void TCustomComm::SetBREAKState(bool State) {
+    EscapeLine(State ? comm::SetBreak : comm::ClrBreak);
+    if (Enabled())
+        platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+}
+
+bool TCustomComm::ModemStatusBit(uint32_t Bit) {
+    uint32_t status = 0;
+    return Enabled() && platform::ModemStatus(FHandle, status) && (status & Bit) != 0;
+}
+
+// ---- events
+
+void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
+    platform::TComStat stat;
+    platform::ClearErrors(FHandle, stat);
+    auto notify = [&](uint32_t bit, const TNotifyEvent& handler) {
+        if ((Status & bit) && handler) handler(this);
+    };
+    notify(comm::EvBreak, FOnBreak);
+    notify(comm::EvCts, FOnCts);
+    notify(comm::EvDsr, FOnDsr);
+    if ((Status & comm::EvErr) && FOnError) FOnError(this, static_cast<int32_t>(stat.Errors));
+    notify(comm::EvRing, FOnRing);
+    notify(comm::EvRlsd, FOnRlsd);
+    if ((Status & comm::EvRxChar) && FOnRxChar && stat.InQue > 0) FOnRxChar(this, static_cast<int32_t>(stat.InQue));
+    notify(comm::EvRxFlag, FOnRxFlag);
+    notify(comm::EvTxEmpty, FOnTxEmpty);
+}
+
+// ---- TCommEventThread: the portable half; Execute, Stop's device part and the watch
+// state are the platform's (CommInt_win32.cpp, CommInt_posix.cpp).
+
+std::shared_ptr<TCommEventThread> TCommEventThread::Create(THandle Handle, TCommEventTypes Events) {
+    std::shared_ptr<TCommEventThread> thread(new TCommEventThread(Handle, Events));
+    thread->Start();
+    return thread;
+}
+
+void TCommEventThread::NotifyOwner() {
+    // A mask that waited in the queue while the port was closed (or destroyed) is dropped.
+    if (FStopRequested.load()) return;
+    if (FOnSignal) FOnSignal(this, FEventMask);
+}
+
+bool TCommEventThread::Notify() {
+    return Synchronize([this] { NotifyOwner(); }, [this] { return FStopRequested.load(); });
+}
+
+}  // namespace quor

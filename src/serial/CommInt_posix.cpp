@@ -1,0 +1,413 @@
+// The serial port over POSIX terminals (termios and the usual tty ioctls), for Linux users
+// and for the native tests on pseudo-terminals.
+//
+// Error codes are errno values, not the Windows codes: an invalid handle is EBADF (9)
+// where Windows says 6, a device held by another program EBUSY (16) where Windows says
+// access denied (5), a refused setting EINVAL (22) where Windows says 87. A missing device
+// is 2 on both.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+
+#include "base/MainThread.h"
+#include "serial/CommInt.h"
+#include "serial/CommPlatform.h"
+
+namespace quor::platform {
+
+bool SetCustomLineRate(int fd, uint32_t rate, int32_t& error);
+uint32_t CurrentLineRate(int fd);
+
+const int32_t kInvalidParameterError = EINVAL;
+
+namespace {
+
+int Fd(THandle handle) { return static_cast<int>(handle); }
+
+// What termios cannot hold of the device control block (DTR and RTS control, the options
+// without a terminal equivalent, the limits and the other characters) is remembered per
+// open device, as a driver would. Only the main thread opens, configures and closes ports.
+std::map<int, TCommDCB>& Remembered() {
+    static std::map<int, TCommDCB> dcbs;
+    return dcbs;
+}
+
+struct RateCode {
+    uint32_t rate;
+    speed_t code;
+};
+constexpr RateCode kRates[] = {{110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+                               {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+                               {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
+
+bool ModemLineCall(int fd, unsigned long request, int bits, int32_t& error) {
+    if (ioctl(fd, request, &bits) == 0) return true;
+    // A device without modem control lines (a pseudo-terminal) has nothing to set: the
+    // line is as raised or lowered as it will ever be.
+    if (errno == ENOTTY || errno == EINVAL) return true;
+    error = errno;
+    return false;
+}
+
+}  // namespace
+
+THandle OpenComm(const std::string& name, int32_t& error) {
+    const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return kInvalidHandle;
+    }
+    if (isatty(fd)) {
+        // TIOCEXCL keeps other programs out (except privileged ones); the advisory lock
+        // also keeps out a second opening by a privileged program or by this one.
+        ioctl(fd, TIOCEXCL);
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ioctl(fd, TIOCNXCL);
+            close(fd);
+            error = EBUSY;
+            return kInvalidHandle;
+        }
+    }
+    return fd;
+}
+
+bool IsCommDevice(THandle handle) { return isatty(Fd(handle)) == 1; }
+
+void CloseComm(THandle handle) {
+    if (handle == kInvalidHandle) return;
+    Remembered().erase(Fd(handle));
+    ioctl(Fd(handle), TIOCNXCL);
+    close(Fd(handle));
+}
+
+bool SetPollingTimeouts(THandle handle, int32_t& error) {
+    termios t;
+    if (tcgetattr(Fd(handle), &t) != 0) {
+        error = errno;
+        return false;
+    }
+    // Reads return at once with what has arrived (the descriptor is non-blocking too).
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(Fd(handle), TCSANOW, &t) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+void GetCommDCB(THandle handle, TCommDCB& dcb) {
+    const auto known = Remembered().find(Fd(handle));
+    if (known != Remembered().end()) {
+        dcb = known->second;
+    } else {
+        dcb = TCommDCB{};
+        dcb.Flags = comm::DcbBinary | comm::DcbDtrControlEnable | comm::DcbRtsControlEnable;
+    }
+    termios t;
+    if (tcgetattr(Fd(handle), &t) != 0) return;
+    dcb.BaudRate = CurrentLineRate(Fd(handle));
+    switch (t.c_cflag & CSIZE) {
+    case CS5: dcb.ByteSize = 5; break;
+    case CS6: dcb.ByteSize = 6; break;
+    case CS7: dcb.ByteSize = 7; break;
+    default: dcb.ByteSize = 8; break;
+    }
+    dcb.Parity = 0;
+    if (t.c_cflag & PARENB) {
+        dcb.Parity = (t.c_cflag & PARODD) ? 1 : 2;
+#ifdef CMSPAR
+        if (t.c_cflag & CMSPAR) dcb.Parity = (t.c_cflag & PARODD) ? 3 : 4;
+#endif
+    }
+    if (!(t.c_cflag & CSTOPB))
+        dcb.StopBits = 0;
+    else if (dcb.StopBits == 0)
+        dcb.StopBits = 2;
+    auto flag = [&](uint32_t bit, bool on) { dcb.Flags = on ? dcb.Flags | bit : dcb.Flags & ~bit; };
+    flag(comm::DcbParity, t.c_iflag & INPCK);
+    flag(comm::DcbOutX, t.c_iflag & IXON);
+    flag(comm::DcbInX, t.c_iflag & IXOFF);
+    if (t.c_cflag & CRTSCTS) {
+        dcb.Flags |= comm::DcbOutxCtsFlow;
+        dcb.Flags = (dcb.Flags & ~comm::DcbRtsControlMask) | comm::DcbRtsControlHandshake;
+    } else {
+        dcb.Flags &= ~comm::DcbOutxCtsFlow;
+        if ((dcb.Flags & comm::DcbRtsControlMask) == comm::DcbRtsControlHandshake)
+            dcb.Flags = (dcb.Flags & ~comm::DcbRtsControlMask) | comm::DcbRtsControlEnable;
+    }
+    dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
+    dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+}
+
+bool SetCommDCB(THandle handle, const TCommDCB& dcb, int32_t& error) {
+    const int fd = Fd(handle);
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        error = errno;
+        return false;
+    }
+    // A raw binary line: no echo, no line editing, no translation, no signals.
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
+#ifdef CMSPAR
+    t.c_cflag &= ~CMSPAR;
+#endif
+    t.c_cflag |= CREAD | CLOCAL;
+    switch (dcb.ByteSize) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    case 8: t.c_cflag |= CS8; break;
+    default: error = EINVAL; return false;  // terminals have no 4-bit bytes
+    }
+    switch (dcb.Parity) {
+    case 0: break;
+    case 1: t.c_cflag |= PARENB | PARODD; break;
+    case 2: t.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;
+#endif
+    default: error = EINVAL; return false;
+    }
+    // One and a half stop bits: a UART sends them for 5-bit bytes when asked for two.
+    switch (dcb.StopBits) {
+    case 0: break;
+    case 1:
+    case 2: t.c_cflag |= CSTOPB; break;
+    default: error = EINVAL; return false;
+    }
+    if (dcb.Flags & comm::DcbParity) t.c_iflag |= INPCK;
+    if ((dcb.Flags & comm::DcbOutxCtsFlow) || (dcb.Flags & comm::DcbRtsControlMask) == comm::DcbRtsControlHandshake)
+        t.c_cflag |= CRTSCTS;
+    if (dcb.Flags & comm::DcbOutX) t.c_iflag |= IXON;
+    if (dcb.Flags & comm::DcbInX) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    speed_t code = B38400;
+    bool custom = true;
+    for (const RateCode& r : kRates) {
+        if (r.rate == dcb.BaudRate) {
+            code = r.code;
+            custom = false;
+        }
+    }
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        error = errno;
+        return false;
+    }
+    if (custom && !SetCustomLineRate(fd, dcb.BaudRate, error)) return false;
+    // DTR and RTS follow their control mode, as the Windows driver does on SetCommState.
+    int32_t ignored = 0;
+    const uint32_t dtr = dcb.Flags & comm::DcbDtrControlMask;
+    if (dtr == 0) ModemLineCall(fd, TIOCMBIC, TIOCM_DTR, ignored);
+    if (dtr == comm::DcbDtrControlEnable) ModemLineCall(fd, TIOCMBIS, TIOCM_DTR, ignored);
+    const uint32_t rts = dcb.Flags & comm::DcbRtsControlMask;
+    if (rts == 0) ModemLineCall(fd, TIOCMBIC, TIOCM_RTS, ignored);
+    if (rts == comm::DcbRtsControlEnable) ModemLineCall(fd, TIOCMBIS, TIOCM_RTS, ignored);
+    Remembered()[fd] = dcb;
+    return true;
+}
+
+bool SetupBuffers(THandle handle, int32_t, int32_t, int32_t& error) {
+    // The terminal layer's queues have sizes of their own; there is nothing to request.
+    if (isatty(Fd(handle))) return true;
+    error = errno;
+    return false;
+}
+
+int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t count, uint32_t timeout,
+                 int32_t& error) {
+    const int fd = Fd(handle);
+    if (!writing) {
+        const ssize_t n = read(fd, buf, static_cast<size_t>(count));
+        if (n >= 0) return static_cast<int32_t>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        error = errno;
+        return kTransferFailed;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    const char* bytes = static_cast<const char*>(buf);
+    int32_t done = 0;
+    for (;;) {
+        const ssize_t n = write(fd, bytes + done, static_cast<size_t>(count - done));
+        if (n > 0) done += static_cast<int32_t>(n);
+        if (n >= 0 && done == count) return done;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            if (done > 0) return done;  // the transfer ended early; report what went out
+            error = errno;
+            return kTransferFailed;
+        }
+        // The output queue is full: wait for room, at most until the write's deadline.
+        int wait = -1;
+        if (timeout != INFINITE_WAIT) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return -1;
+            wait = static_cast<int>(left);
+        }
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, wait) == 0) return -1;
+    }
+}
+
+bool ClearErrors(THandle handle, TComStat& stat) {
+    stat = TComStat{};
+    int in = 0, out = 0;
+    if (ioctl(Fd(handle), FIONREAD, &in) != 0) return false;
+    if (ioctl(Fd(handle), TIOCOUTQ, &out) != 0) out = 0;
+    stat.InQue = static_cast<uint32_t>(in);
+    stat.OutQue = static_cast<uint32_t>(out);
+    return true;
+}
+
+void Purge(THandle handle, uint32_t flags) {
+    const bool rx = flags & (comm::PurgeRxAbort | comm::PurgeRxClear);
+    const bool tx = flags & (comm::PurgeTxAbort | comm::PurgeTxClear);
+    if (rx || tx) tcflush(Fd(handle), rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH);
+}
+
+bool Escape(THandle handle, uint32_t function, int32_t& error) {
+    const int fd = Fd(handle);
+    int result = 0;
+    switch (function) {
+    case comm::SetDtr: return ModemLineCall(fd, TIOCMBIS, TIOCM_DTR, error);
+    case comm::ClrDtr: return ModemLineCall(fd, TIOCMBIC, TIOCM_DTR, error);
+    case comm::SetRts: return ModemLineCall(fd, TIOCMBIS, TIOCM_RTS, error);
+    case comm::ClrRts: return ModemLineCall(fd, TIOCMBIC, TIOCM_RTS, error);
+    case comm::SetBreak: result = ioctl(fd, TIOCSBRK); break;
+    case comm::ClrBreak: result = ioctl(fd, TIOCCBRK); break;
+    case comm::SetXon: result = tcflow(fd, TCOON); break;
+    case comm::SetXoff: result = tcflow(fd, TCOOFF); break;
+    default: error = EINVAL; return false;
+    }
+    if (result == 0) return true;
+    error = errno;
+    return false;
+}
+
+bool ModemStatus(THandle handle, uint32_t& status) {
+    int lines = 0;
+    if (ioctl(Fd(handle), TIOCMGET, &lines) != 0) return false;
+    status = ((lines & TIOCM_CTS) ? comm::MsCtsOn : 0) | ((lines & TIOCM_DSR) ? comm::MsDsrOn : 0) |
+             ((lines & TIOCM_RNG) ? comm::MsRingOn : 0) | ((lines & TIOCM_CAR) ? comm::MsRlsdOn : 0);
+    return true;
+}
+
+}  // namespace quor::platform
+
+namespace quor {
+
+// The watch of a terminal: poll() tells when input arrives and when the line hangs up; it
+// does not tell when the output queue has drained or a modem line has changed, so those are
+// looked at whenever the thread wakes, and while output or unread input is pending the
+// thread looks again every few milliseconds.
+struct TCommEventThread::Watch {
+    std::atomic<bool> outputPending{false};
+};
+
+namespace {
+// How long the thread sleeps between looks while output or unread input is pending.
+constexpr int kLookAgainMs = 10;
+}  // namespace
+
+TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
+    : TThread(tpHigher), FCommHandle(Handle), FDriverMask(comm::DriverMask(Events)), FWatch(std::make_unique<Watch>()) {}
+
+TCommEventThread::~TCommEventThread() = default;
+
+void TCommEventThread::OutputQueued() {
+    FWatch->outputPending.store(true);
+    FEvent.SetEvent();
+}
+
+void TCommEventThread::Stop() {
+    FStopRequested.store(true);
+    Terminate();
+    FEvent.SetEvent();  // ends the thread's poll, which it makes holding FHandleLock
+    WakeHandoffWaiters();
+    std::lock_guard<std::mutex> guard(FHandleLock);
+    if (FStopped) return;
+    FStopped = true;
+    if (FBodyStarted.load() && !Finished())
+        platform::Purge(FCommHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+}
+
+void TCommEventThread::Execute() {
+    FBodyStarted.store(true);
+    const int fd = static_cast<int>(FCommHandle);
+    const int wake = static_cast<int>(FEvent.Handle());
+    const bool wantRx = FDriverMask & comm::EvRxChar;
+    const uint32_t lineEvents = FDriverMask & (comm::EvCts | comm::EvDsr | comm::EvRing | comm::EvRlsd);
+    bool inputReported = false;  // input is waiting that a notification has already told of
+    int inputCount = 0;
+    int lines = -1;
+    bool hungUp = false;
+    while (!Terminated()) {
+        uint32_t mask = 0;
+        {
+            std::lock_guard<std::mutex> guard(FHandleLock);
+            if (FStopped) break;
+            const bool lookAgain = !hungUp && (inputReported || FWatch->outputPending.load());
+            pollfd p[2] = {{wake, POLLIN, 0}, {fd, static_cast<short>(wantRx && !inputReported ? POLLIN : 0), 0}};
+            const int n = poll(p, hungUp ? 1 : 2, lookAgain ? kLookAgainMs : -1);
+            if (Terminated()) break;
+            if (n < 0 && errno != EINTR) hungUp = true;
+            if (p[0].revents & POLLIN) FEvent.ResetEvent();
+            if (!hungUp && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                // The other end has gone (a pulled adapter, a closed pseudo-terminal). A
+                // terminal that has hung up stays so: from now on only Stop is awaited.
+                hungUp = true;
+                continue;
+            }
+            if (hungUp) continue;
+            if (wantRx) {
+                int count = 0;
+                if (ioctl(fd, FIONREAD, &count) == 0) {
+                    if (count > 0 && (!inputReported || count > inputCount)) mask |= comm::EvRxChar;
+                    inputReported = count > 0;
+                    inputCount = count;
+                }
+            }
+            if (FWatch->outputPending.load()) {
+                int count = 0;
+                if (ioctl(fd, TIOCOUTQ, &count) != 0 || count == 0) {
+                    FWatch->outputPending.store(false);
+                    mask |= FDriverMask & comm::EvTxEmpty;
+                }
+            }
+            if (lineEvents) {
+                int now = 0;
+                if (ioctl(fd, TIOCMGET, &now) == 0) {
+                    if (lines >= 0) {
+                        const int changed = now ^ lines;
+                        if (changed & TIOCM_CTS) mask |= comm::EvCts;
+                        if (changed & TIOCM_DSR) mask |= comm::EvDsr;
+                        if ((changed & TIOCM_RNG) && !(now & TIOCM_RNG)) mask |= comm::EvRing;  // trailing edge, as Windows
+                        if (changed & TIOCM_CAR) mask |= comm::EvRlsd;
+                        mask &= ~(~lineEvents & (comm::EvCts | comm::EvDsr | comm::EvRing | comm::EvRlsd));
+                    }
+                    lines = now;
+                }
+            }
+        }
+        if (mask != 0) {
+            FEventMask = mask;
+            if (!Notify()) break;
+        }
+    }
+}
+
+}  // namespace quor

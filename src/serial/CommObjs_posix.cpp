@@ -1,0 +1,82 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+#include "CommObjs.h"
+
+namespace quor {
+
+const int32_t kInvalidHandleError = EBADF;
+const THandle kNoEventHandle = kInvalidHandle;
+
+THandleObject::~THandleObject() {
+    if (FHandle != kInvalidHandle) close(static_cast<int>(FHandle));
+}
+
+// The eventfd's counter is the state: non-zero is signalled.
+TEvent::TEvent(void*, bool ManualReset, bool InitialState, const std::string& Name) : FManualReset(ManualReset) {
+    if (!Name.empty()) return;
+    const int fd = eventfd(InitialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd >= 0) FHandle = fd;
+}
+
+TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
+    using Clock = std::chrono::steady_clock;
+    const bool forever = Timeout == INFINITE_WAIT;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Timeout);
+    for (;;) {
+        int wait = -1;
+        if (!forever) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left <= 0 ? 0 : static_cast<int>(left);
+        }
+        pollfd p{static_cast<int>(FHandle), POLLIN, 0};
+        if (FHandle == kInvalidHandle) {
+            FError = EBADF;
+            return wrError;
+        }
+        const int n = poll(&p, 1, wait);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FError = errno;
+            return wrError;
+        }
+        if (n > 0) {
+            if (p.revents & POLLNVAL) {
+                FError = EBADF;
+                return wrError;
+            }
+            if (FManualReset) return wrSignaled;
+            // Auto reset: only the waiter that takes the count is released.
+            uint64_t count;
+            if (read(static_cast<int>(FHandle), &count, sizeof count) == sizeof count) return wrSignaled;
+            continue;
+        }
+        if (wait == 0 || (!forever && Clock::now() >= deadline)) return wrTimeout;
+    }
+}
+
+void TEvent::SetEvent() {
+    const uint64_t one = 1;
+    if (FHandle != kInvalidHandle) (void)!write(static_cast<int>(FHandle), &one, sizeof one);
+}
+
+void TEvent::ResetEvent() {
+    uint64_t count;
+    if (FHandle != kInvalidHandle) (void)!read(static_cast<int>(FHandle), &count, sizeof count);
+}
+
+struct TCriticalSection::Section {
+    std::recursive_mutex mutex;
+};
+
+TCriticalSection::TCriticalSection() : FSection(std::make_unique<Section>()) {}
+TCriticalSection::~TCriticalSection() = default;
+void TCriticalSection::Acquire() { FSection->mutex.lock(); }
+void TCriticalSection::Release() { FSection->mutex.unlock(); }
+
+}  // namespace quor

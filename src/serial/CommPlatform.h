@@ -1,0 +1,46 @@
+// Platform half of CommInt: the device calls of the serial port. Each returns the system's
+// error code through `error` when it fails.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/CommInt.h"
+
+namespace quor::platform {
+
+struct TComStat {
+    uint32_t Errors = 0;  // CE_ bits
+    uint32_t InQue = 0;
+    uint32_t OutQue = 0;
+    uint8_t Hold = 0;  // bit 0 CTS hold, 1 DSR hold, 2 RLSD hold, 3 XOFF hold, 4 XOFF sent
+};
+
+// The error code of an argument the system refuses (ERROR_INVALID_PARAMETER, EINVAL).
+extern const int32_t kInvalidParameterError;
+
+// Opens the device exclusively for overlapped (non-blocking) use; kInvalidHandle on failure.
+THandle OpenComm(const std::string& name, int32_t& error);
+// True when the handle is a communications (terminal) device.
+bool IsCommDevice(THandle handle);
+void CloseComm(THandle handle);
+// Reads complete at once with what has arrived; writes have no time limit of their own.
+bool SetPollingTimeouts(THandle handle, int32_t& error);
+void GetCommDCB(THandle handle, TCommDCB& dcb);
+bool SetCommDCB(THandle handle, const TCommDCB& dcb, int32_t& error);
+bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& error);
+
+constexpr int32_t kTransferFailed = -2;
+// Writes or reads; returns the bytes transferred, -1 when the transfer did not complete
+// within `timeout` ms (it is cancelled and finished before this returns), or
+// kTransferFailed when the system refused it at once.
+int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
+                 int32_t& error);
+// Fills `stat` and resets the driver's error state; leaves `stat` all zero and returns false
+// when the driver cannot say.
+bool ClearErrors(THandle handle, TComStat& stat);
+void Purge(THandle handle, uint32_t flags);
+bool Escape(THandle handle, uint32_t function, int32_t& error);
+bool ModemStatus(THandle handle, uint32_t& status);
+
+}  // namespace quor::platform
