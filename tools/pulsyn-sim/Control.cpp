@@ -1,0 +1,156 @@
+#include "Control.h"
+
+#include <vector>
+
+#include "Json.h"
+#include "base/TextConvert.h"
+
+namespace pulsyn_sim {
+
+namespace {
+
+std::vector<std::string_view> Words(std::string_view line) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ') ++i;
+        size_t start = i;
+        while (i < line.size() && static_cast<unsigned char>(line[i]) > ' ') ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+std::string Error(std::string_view message) {
+    return json::ObjectWriter().Bool("ok", false).Str("error", message).Done();
+}
+
+json::ObjectWriter Ok() {
+    json::ObjectWriter w;
+    w.Bool("ok", true);
+    return w;
+}
+
+const char* const kHelp[] = {
+    "help",
+    "path",
+    "state",
+    "frames",
+    "transcript",
+    "triggers",
+    "faults",
+    "fault SPEC [SPEC...]   silence delay=MS noise[=TEXT] split=SIZE[/MS] bad-length[=XXXX] "
+    "wrong-length=DELTA hangup[=N] echo=on|off no-echo pace[=on|off]; NAME=off switches one off",
+    "clear",
+    "limit NAME=MAX|off [...]   NAME: delay duration interval count voltage step",
+    "reset",
+    "reopen",
+    "wait frames N [MS]",
+    "wait triggers N [MS]",
+    "wait idle [MS]",
+    "quit",
+};
+
+}  // namespace
+
+std::string Control::Execute(std::string_view line, bool* quit) {
+    auto words = Words(line);
+    if (words.empty()) return {};
+    const std::string_view cmd = words[0];
+    const size_t args = words.size() - 1;
+
+    if (cmd == "help") {
+        std::vector<std::string> lines(std::begin(kHelp), std::end(kHelp));
+        return Ok().Raw("commands", json::StringArray(lines)).Done();
+    }
+    if (cmd == "path") return Ok().Str("path", sim_.ClientPath()).Bool("hung_up", sim_.HungUp()).Done();
+    if (cmd == "state") return Ok().Raw("state", sim_.StateJson()).Done();
+    if (cmd == "frames") return Ok().Raw("frames", sim_.FramesJson()).Done();
+    if (cmd == "transcript") return Ok().Raw("transcript", sim_.TranscriptJson()).Done();
+    if (cmd == "triggers") {
+        DeviceModel model;
+        model.triggers = sim_.Triggers();
+        return Ok().Raw("triggers", model.TriggersJson()).Done();
+    }
+    if (cmd == "faults") return Ok().Raw("faults", sim_.GetFaults().Json()).Done();
+    if (cmd == "fault") {
+        if (!args) return Error("fault needs at least one SPEC, e.g. fault delay=200");
+        // All or nothing: a bad SPEC leaves the faults as they were.
+        Faults faults = sim_.GetFaults();
+        for (size_t i = 1; i < words.size(); ++i) {
+            std::string error = faults.Apply(words[i]);
+            if (!error.empty()) return Error(error);
+        }
+        sim_.SetFaults(faults);
+        return Ok().Raw("faults", faults.Json()).Done();
+    }
+    if (cmd == "clear") {
+        sim_.ClearFaults();
+        return Ok().Raw("faults", sim_.GetFaults().Json()).Done();
+    }
+    if (cmd == "limit" || cmd == "limits") {
+        std::vector<std::pair<Quantity, std::optional<double>>> changes;
+        for (size_t i = 1; i < words.size(); ++i) {
+            std::string_view spec = words[i];
+            size_t eq = spec.find('=');
+            auto quantity = QuantityFromName(spec.substr(0, eq));
+            if (!quantity || eq == std::string_view::npos)
+                return Error("limit takes NAME=MAX or NAME=off: " + std::string(spec));
+            std::string_view value = spec.substr(eq + 1);
+            if (value == "off") {
+                changes.emplace_back(*quantity, std::nullopt);
+                continue;
+            }
+            auto max = quor::ParseFloat(value);
+            if (!max || *max < 0) return Error("bad limit: " + std::string(spec));
+            changes.emplace_back(*quantity, max);
+        }
+        for (const auto& [quantity, max] : changes) sim_.SetLimit(quantity, max);
+        DeviceModel model;
+        model.limits = sim_.GetLimits();
+        return Ok().Raw("limits", model.LimitsJson()).Done();
+    }
+    if (cmd == "reset") {
+        sim_.Reset();
+        return Ok().Done();
+    }
+    if (cmd == "reopen") {
+        try {
+            return Ok().Str("path", sim_.Reopen()).Done();
+        } catch (const std::exception& e) {
+            return Error(e.what());
+        }
+    }
+    if (cmd == "wait") {
+        if (!args) return Error("wait frames N [MS] | wait triggers N [MS] | wait idle [MS]");
+        const std::string_view what = words[1];
+        const bool counted = what == "frames" || what == "triggers";
+        if (!counted && what != "idle") return Error("wait for frames, triggers or idle");
+        std::optional<int32_t> n = 0;
+        size_t next = 2;
+        if (counted) {
+            n = next < words.size() ? quor::ParseInt32(words[next++]) : std::nullopt;
+            if (!n || *n < 0) return Error("wait " + std::string(what) + " needs a count");
+        }
+        std::optional<int32_t> ms = 5000;
+        if (next < words.size()) ms = quor::ParseInt32(words[next++]);
+        if (!ms || *ms < 0 || next != words.size()) return Error("bad wait arguments");
+        const Simulator::Duration timeout(*ms);
+        bool done = what == "frames"     ? sim_.WaitForFrames(static_cast<size_t>(*n), timeout)
+                    : what == "triggers" ? sim_.WaitForTriggers(static_cast<size_t>(*n), timeout)
+                                         : sim_.WaitForIdle(timeout);
+        json::ObjectWriter w;
+        w.Bool("ok", done);
+        if (!done) w.Str("error", "timeout");
+        if (what == "frames") w.Int("frames", static_cast<int64_t>(sim_.FrameCount()));
+        if (what == "triggers") w.Int("triggers", static_cast<int64_t>(sim_.Triggers().size()));
+        return w.Done();
+    }
+    if (cmd == "quit" || cmd == "exit") {
+        if (quit) *quit = true;
+        return Ok().Bool("bye", true).Done();
+    }
+    return Error("unknown command: " + std::string(cmd) + " (try help)");
+}
+
+}  // namespace pulsyn_sim
