@@ -1,0 +1,239 @@
+// The serial port over the Win32 communications interface.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "base/MainThread.h"
+#include "base/WideText.h"
+#include "serial/CommInt.h"
+#include "serial/CommPlatform.h"
+
+namespace quor::platform {
+
+const int32_t kInvalidParameterError = ERROR_INVALID_PARAMETER;
+
+namespace {
+
+HANDLE H(THandle handle) { return reinterpret_cast<HANDLE>(handle); }
+int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
+
+// The DCB's flag bits share one 32-bit word right after BaudRate.
+static_assert(offsetof(DCB, BaudRate) == 4 && offsetof(DCB, wReserved) == 12, "DCB layout");
+constexpr size_t kFlagsOffset = 8;
+
+}  // namespace
+
+THandle OpenComm(const std::string& name, int32_t& error) {
+    HANDLE h = CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) error = LastError();
+    return reinterpret_cast<THandle>(h);
+}
+
+bool IsCommDevice(THandle handle) { return GetFileType(H(handle)) == FILE_TYPE_CHAR; }
+
+void CloseComm(THandle handle) { CloseHandle(H(handle)); }
+
+bool SetPollingTimeouts(THandle handle, int32_t& error) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    if (SetCommTimeouts(H(handle), &t)) return true;
+    error = LastError();
+    return false;
+}
+
+void GetCommDCB(THandle handle, TCommDCB& dcb) {
+    DCB d{};
+    d.DCBlength = sizeof d;
+    GetCommState(H(handle), &d);
+    dcb.BaudRate = d.BaudRate;
+    std::memcpy(&dcb.Flags, reinterpret_cast<const char*>(&d) + kFlagsOffset, sizeof dcb.Flags);
+    dcb.XonLim = d.XonLim;
+    dcb.XoffLim = d.XoffLim;
+    dcb.ByteSize = d.ByteSize;
+    dcb.Parity = d.Parity;
+    dcb.StopBits = d.StopBits;
+    dcb.XonChar = d.XonChar;
+    dcb.XoffChar = d.XoffChar;
+    dcb.ErrorChar = d.ErrorChar;
+    dcb.EofChar = d.EofChar;
+    dcb.EvtChar = d.EvtChar;
+}
+
+bool SetCommDCB(THandle handle, const TCommDCB& dcb, int32_t& error) {
+    DCB d{};
+    d.DCBlength = sizeof d;
+    GetCommState(H(handle), &d);  // keeps the reserved members as the driver has them
+    d.BaudRate = dcb.BaudRate;
+    std::memcpy(reinterpret_cast<char*>(&d) + kFlagsOffset, &dcb.Flags, sizeof dcb.Flags);
+    d.XonLim = dcb.XonLim;
+    d.XoffLim = dcb.XoffLim;
+    d.ByteSize = dcb.ByteSize;
+    d.Parity = dcb.Parity;
+    d.StopBits = dcb.StopBits;
+    d.XonChar = dcb.XonChar;
+    d.XoffChar = dcb.XoffChar;
+    d.ErrorChar = dcb.ErrorChar;
+    d.EofChar = dcb.EofChar;
+    d.EvtChar = dcb.EvtChar;
+    if (SetCommState(H(handle), &d)) return true;
+    error = LastError();
+    return false;
+}
+
+bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& error) {
+    if (SetupComm(H(handle), static_cast<DWORD>(readSize), static_cast<DWORD>(writeSize))) return true;
+    error = LastError();
+    return false;
+}
+
+int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
+                 int32_t& error) {
+    OVERLAPPED ov{};
+    ov.hEvent = H(event.Handle());
+    DWORD n = 0;
+    const BOOL ok = writing ? WriteFile(H(handle), buf, static_cast<DWORD>(count), &n, &ov)
+                            : ReadFile(H(handle), buf, static_cast<DWORD>(count), &n, &ov);
+    if (!ok && GetLastError() != ERROR_IO_PENDING) {
+        error = LastError();
+        return kTransferFailed;
+    }
+    if (event.WaitFor(timeout) != wrSignaled) {
+        // The transfer must be over before `ov` and the caller's buffer go away, and before
+        // the next transfer reuses the event: cancel it and wait for it to finish. A
+        // transfer that completed after all is reported as such.
+        CancelIoEx(H(handle), &ov);
+        const BOOL completed = GetOverlappedResult(H(handle), &ov, &n, TRUE);
+        event.ResetEvent();
+        return completed ? static_cast<int32_t>(n) : -1;
+    }
+    GetOverlappedResult(H(handle), &ov, &n, FALSE);
+    event.ResetEvent();
+    return static_cast<int32_t>(n);
+}
+
+bool ClearErrors(THandle handle, TComStat& stat) {
+    stat = TComStat{};
+    DWORD errors = 0;
+    COMSTAT cs{};
+    if (!ClearCommError(H(handle), &errors, &cs)) return false;
+    stat.Errors = errors;
+    stat.InQue = cs.cbInQue;
+    stat.OutQue = cs.cbOutQue;
+    stat.Hold = static_cast<uint8_t>(cs.fCtsHold | cs.fDsrHold << 1 | cs.fRlsdHold << 2 | cs.fXoffHold << 3 |
+                                     cs.fXoffSent << 4);
+    return true;
+}
+
+void Purge(THandle handle, uint32_t flags) { PurgeComm(H(handle), flags); }
+
+bool Escape(THandle handle, uint32_t function, int32_t& error) {
+    if (EscapeCommFunction(H(handle), function)) return true;
+    error = LastError();
+    return false;
+}
+
+bool ModemStatus(THandle handle, uint32_t& status) {
+    DWORD s = 0;
+    if (!GetCommModemStatus(H(handle), &s)) return false;
+    status = s;
+    return true;
+}
+
+}  // namespace quor::platform
+
+namespace quor {
+
+struct TCommEventThread::Watch {
+    OVERLAPPED ov{};
+    bool pending = false;  // an event wait is under way in the driver (under FHandleLock)
+};
+
+namespace {
+// Pause before the event wait is issued again after the driver refused it (a USB adapter
+// that was pulled out refuses every wait until the port is closed).
+constexpr uint32_t kRetryPauseMs = 50;
+}  // namespace
+
+TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
+    : TThread(tpHigher), FCommHandle(Handle), FDriverMask(comm::DriverMask(Events)), FWatch(std::make_unique<Watch>()) {
+    SetCommMask(reinterpret_cast<HANDLE>(Handle), FDriverMask);
+}
+
+TCommEventThread::~TCommEventThread() = default;
+
+void TCommEventThread::OutputQueued() {}  // the driver reports a drained output queue itself
+
+void TCommEventThread::Stop() {
+    FStopRequested.store(true);
+    Terminate();
+    WakeHandoffWaiters();
+    std::lock_guard<std::mutex> guard(FHandleLock);
+    if (FStopped) return;
+    FStopped = true;
+    HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
+    // A pending wait is cancelled, and its completion wakes the thread: the thread must
+    // see the wait finished before it lets go of the record the driver writes into.
+    if (FWatch->pending && CancelIoEx(h, &FWatch->ov)) {
+        // the completion of the cancelled wait signals FEvent
+    } else {
+        FEvent.SetEvent();
+    }
+    if (FBodyStarted.load() && !Finished())
+        PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+void TCommEventThread::Execute() {
+    FBodyStarted.store(true);
+    HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
+    OVERLAPPED& ov = FWatch->ov;
+    while (!Terminated()) {
+        bool reported = false;
+        bool failed = false;
+        bool pending = false;
+        {
+            std::lock_guard<std::mutex> guard(FHandleLock);
+            if (FStopped) break;
+            ov = OVERLAPPED{};
+            ov.hEvent = reinterpret_cast<HANDLE>(FEvent.Handle());
+            // The driver writes the mask when the wait completes, so it goes straight into
+            // the member, which outlives any wait.
+            static_assert(sizeof(DWORD) == sizeof FEventMask, "event mask size");
+            if (WaitCommEvent(h, reinterpret_cast<DWORD*>(&FEventMask), &ov)) {
+                reported = true;
+            } else if (GetLastError() == ERROR_IO_PENDING) {
+                pending = FWatch->pending = true;
+            } else {
+                failed = true;
+            }
+        }
+        if (pending) {
+            // Without time-out: the driver's report, or Stop's cancellation, ends it.
+            const TEventWaitResult waited = FEvent.WaitFor(INFINITE_WAIT);
+            std::lock_guard<std::mutex> guard(FHandleLock);
+            if (waited != wrSignaled) {
+                // The event cannot be waited on; do not leave the wait behind in the driver.
+                if (!FStopped) {
+                    CancelIoEx(h, &ov);
+                    DWORD n;
+                    GetOverlappedResult(h, &ov, &n, TRUE);
+                }
+                FWatch->pending = false;
+                break;
+            }
+            FWatch->pending = false;
+            if (FStopped) break;
+            DWORD n = 0;
+            reported = GetOverlappedResult(h, &ov, &n, FALSE) != 0;
+            failed = !reported;
+        }
+        if (reported && !Terminated()) {
+            if (!Notify()) break;
+            FEvent.ResetEvent();
+        }
+        if (failed) FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
+    }
+}
+
+}  // namespace quor
