@@ -1,0 +1,143 @@
+// Connecting: which port the link takes, the connection flag of each object, and the one
+// window that all objects of the process share.
+#include "PulsynTestSupport.h"
+
+using namespace std::chrono_literals;
+using quor::TPulsyn;
+using Frames = std::vector<std::string>;
+
+namespace bench {
+namespace {
+
+using ConnectionTest = PulsynTest;
+
+VARIANT_BOOL ConnectedOf(TPulsyn& p) {
+    VARIANT_BOOL value = 12345;
+    EXPECT_EQ(p.get_Connected(&value), S_OK);
+    return value;
+}
+
+#ifdef _WIN32
+constexpr int kInvalidHandleCode = 6;  // ERROR_INVALID_HANDLE
+#else
+constexpr int kInvalidHandleCode = 9;  // EBADF
+#endif
+
+TEST_F(ConnectionTest, ObjectsShareOneWindowAndKeepTheirOwnFlag) {
+    TPulsyn a, b;
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
+    // Without a window every member that needs one says what to do.
+    EXPECT_EQ(a.ClearParadigm(), E_UNEXPECTED);
+    EXPECT_NE(LastDescription().find("call Connect"), std::string::npos) << LastDescription();
+
+    ConnectTo(a);
+    quor::TfrmComm* first = quor::frmComm.get();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->Port(), kPortA);
+    // Connecting again on the same object searches nothing and sends nothing.
+    ASSERT_EQ(a.put_Connected(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(a.put_Connected(1), S_OK);  // any non-zero value is true
+    VARIANT_BOOL value = 0;
+    ASSERT_EQ(a.Connect(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_TRUE);
+    EXPECT_EQ(quor::frmComm.get(), first);
+
+    // B connects: A's window is replaced, the new one serves both, A still reads true.
+    Args({"COM" + std::to_string(kPortB)});
+    ConnectTo(b);
+    EXPECT_NE(quor::frmComm.get(), nullptr);
+    EXPECT_EQ(quor::frmComm->Port(), kPortB);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    ASSERT_EQ(a.ChangeParadigm(6), S_OK);
+    EXPECT_EQ(DeviceB().Frames(), Frames{"Y6R"});
+    EXPECT_TRUE(DeviceA().Frames().empty());
+
+    // Disconnecting destroys the window for everybody; doing it twice does nothing.
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(quor::frmComm, nullptr);
+    EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
+    EXPECT_NE(LastDescription().find("Not connected"), std::string::npos) << LastDescription();
+}
+
+TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndDialoguesSendNothing) {
+    Args({});
+    SetCandidatePorts({});
+    TPulsyn p;
+    VARIANT_BOOL value = 12345;
+    ASSERT_EQ(p.Connect(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_FALSE);
+    ASSERT_NE(quor::frmComm, nullptr);  // the window stays
+    EXPECT_EQ(quor::frmComm->Port(), -1);
+    EXPECT_EQ(p.ChangeParadigm(2), S_OK);
+    value = 12345;
+    EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK);
+    EXPECT_EQ(value, VARIANT_FALSE);
+    // A send-only command still writes, to a closed port, and reports that.
+    EXPECT_EQ(p.Trigger(4), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "Write error (Error: " + std::to_string(kInvalidHandleCode) + ") ");
+    EXPECT_TRUE(DeviceA().Frames().empty());
+    EXPECT_TRUE(DeviceB().Frames().empty());
+    // Writing false on an object that never connected leaves the window alone.
+    ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_NE(quor::frmComm, nullptr);
+}
+
+TEST_F(ConnectionTest, TheLastComArgumentNamesThePort) {
+    Args({"COM" + std::to_string(kPortA), "/x", "com" + std::to_string(kPortB)});
+    TPulsyn p;
+    ConnectTo(p);
+    EXPECT_EQ(quor::frmComm->Port(), kPortB);
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    EXPECT_EQ(DeviceB().Frames(), Frames{"ER"});
+    // No probe: a named port is opened without the search.
+    EXPECT_EQ(LogLines().front(), "> =");
+    EXPECT_EQ(LogLines()[1], "> >0002ER");
+}
+
+TEST_F(ConnectionTest, AComArgumentThatIsNoNumberFailsTheConnection) {
+    Args({"Commands.txt"});
+    TPulsyn p;
+    VARIANT_BOOL value = 12345;
+    EXPECT_EQ(p.Connect(&value), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "''mands.txt'' is not a valid integer value");
+    EXPECT_EQ(value, 12345);
+    EXPECT_EQ(ConnectedOf(p), VARIANT_FALSE);
+    EXPECT_NE(quor::frmComm, nullptr);
+    EXPECT_EQ(p.put_Connected(VARIANT_TRUE), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "''mands.txt'' is not a valid integer value");
+}
+
+TEST_F(ConnectionTest, SearchTakesTheHighestCandidateThatOpens) {
+    Args({"COM0"});  // zero leads to the search
+    SetCandidatePorts({kPortB2, kPortA2});
+    TPulsyn p;
+    ConnectTo(p);
+    EXPECT_EQ(quor::frmComm->Port(), kPortA2);
+    // One probe on the way, then the chosen port is opened again.
+    EXPECT_EQ(LogLines(), Frames{"> ="});
+    ASSERT_EQ(p.ChangeParadigm(1), S_OK);
+    EXPECT_EQ(DeviceA().Frames(), Frames{"Y1R"});
+}
+
+TEST_F(ConnectionTest, SearchSkipsPortsThatDoNotOpen) {
+    Args({});
+    SetCandidatePorts({kPortB2, 15});  // COM15 names no device
+    TPulsyn p;
+    ConnectTo(p);
+    EXPECT_EQ(quor::frmComm->Port(), kPortB2);
+    ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
+
+    SetCandidatePorts({kPortB2, kPortA2});
+    {
+        BusyPort busy(kPortA2);  // another program holds the higher port
+        ConnectTo(p);
+        EXPECT_EQ(quor::frmComm->Port(), kPortB2);
+    }
+    ASSERT_EQ(p.ChangeParadigm(8), S_OK);
+    EXPECT_EQ(DeviceB().Frames(), Frames{"Y8R"});
+}
+
+}  // namespace
+}  // namespace bench
