@@ -49,6 +49,7 @@ TfrmComm::TfrmComm() : FComm32(std::make_unique<TComm>()) {
     comm.SetMonitorEvents(kAllCommEvents);
     comm.SetOnRxChar([this](TCustomComm* sender, int32_t count) { Comm32RxChar(sender, count); });
     comm.SetOnError([this](TCustomComm* sender, int32_t errors) { Comm32Error(sender, errors); });
+    ConnectMonitor();
 }
 
 TfrmComm::~TfrmComm() {

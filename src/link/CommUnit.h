@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "link/MonitorWindow.h"
 #include "link/TrafficLog.h"
 #include "serial/CommInt.h"
 
@@ -61,6 +62,11 @@ public:
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
 
+    // The monitor window, created hidden with the link; it shows the log as it grows.
+    void ShowMonitor();
+    void SaveSessionCommands(const std::string& fileNameUtf8);
+    TMonitorWindow& Monitor() { return *FMonitor; }
+
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
@@ -68,6 +74,8 @@ private:
 
     std::unique_ptr<TComm> FComm32;
     TTrafficLog FLog;
+    std::unique_ptr<TMonitorWindow> FMonitor;  // destroyed before the log it shows
+    void ConnectMonitor();
     int32_t FPort = 0;
     bool FInDialogue = false;
 };

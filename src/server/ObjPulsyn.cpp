@@ -1,6 +1,9 @@
 #include "ObjPulsyn.h"
 
 #include "base/TextConvert.h"
+#ifdef _WIN32
+#include "base/WideText.h"
+#endif
 #include "link/CommUnit.h"
 #include "server/ErrorInfo.h"
 #include "value/QuorClasses.h"
@@ -10,6 +13,41 @@ namespace quor {
 std::unique_ptr<TfrmComm> frmComm;
 
 namespace {
+
+// An automation string (UTF-16; a null one is empty) as UTF-8.
+std::string BstrToUtf8(BSTR text) {
+    if (!text) return {};
+#ifdef _WIN32
+    return ToUtf8(std::wstring(text, SysStringLen(text)));
+#else
+    std::string utf8;
+    for (const char16_t* p = text; *p; ++p) {
+        char32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+#endif
+}
 
 // Arguments are compared as unsigned 32-bit numbers, so negative ones fail like numbers
 // that are too large.
@@ -199,6 +237,15 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelVoltage(LONG Channel, double Voltag
 }
 HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDeltaV(LONG Channel, double DeltaV, VARIANT_BOOL* Value) {
     return SetChannelValue(Channel, 'J', DeltaV, Value);
+}
+
+// The monitor window: shown on request, and its log saved as Rich Text Format.
+HRESULT STDMETHODCALLTYPE TPulsyn::ShowMonitor() {
+    return RunGuarded([&] { Window().ShowMonitor(); });
+}
+
+HRESULT STDMETHODCALLTYPE TPulsyn::SaveSessionCommands(BSTR FileName) {
+    return RunGuarded([&] { Window().SaveSessionCommands(BstrToUtf8(FileName)); });
 }
 
 }  // namespace quor

@@ -66,6 +66,8 @@ public:
     QUOR_METHOD SetChannelVoltage(LONG Channel, double Voltage, VARIANT_BOOL* Value) QUOR_OVERRIDE;
     QUOR_METHOD SetChannelDeltaV(LONG Channel, double DeltaV, VARIANT_BOOL* Value) QUOR_OVERRIDE;
     QUOR_METHOD SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) QUOR_OVERRIDE;
+    QUOR_METHOD ShowMonitor() QUOR_OVERRIDE;
+    QUOR_METHOD SaveSessionCommands(BSTR FileName) QUOR_OVERRIDE;
 
 protected:
     VARIANT_BOOL FConnected = VARIANT_FALSE;

@@ -1,0 +1,467 @@
+// The monitor window on Windows: a top-level window with a RichEdit log.
+#include "MonitorWindow.h"
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <string>
+
+#include "base/Exceptions.h"
+#include "base/WideText.h"
+#include "link/MonitorText.h"
+
+namespace quor {
+
+namespace {
+
+const wchar_t kWindowClass[] = L"QuorLibPulsynMonitor";
+const COLORREF kSentColour = RGB(255, 0, 0);
+const COLORREF kReceivedColour = RGB(0, 128, 0);
+
+// The stored layout, in pixels at 96 dots per inch, relative to the client area.
+struct TPlace {
+    int Left, Top, Width, Height;
+};
+const TPlace kWindowPlace{361, 123, 503, 389};  // position of the window, size of its client area
+const TPlace kRichEditPlace{8, 56, 489, 313};
+const TPlace kClearPlace{424, 28, 65, 21};
+const TPlace kStayOnTopPlace{416, 4, 85, 21};
+struct TLabelSpec {
+    int Id;
+    const wchar_t* Caption;
+    TPlace Place;
+};
+const TLabelSpec kLabels[] = {
+    {idLabel4, L"Monitor", {16, 32, 35, 13}}, {idLabel7, L"[", {72, 32, 3, 13}},
+    {idLabel5, L"Send", {80, 32, 25, 13}},    {idLabel6, L"Receive", {112, 32, 40, 13}},
+    {idLabel8, L"]", {163, 32, 3, 13}},
+};
+constexpr int kFontPixels = 11;  // "MS Sans Serif", 8 points
+constexpr LONG kFontTwips = 160;
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+std::string SystemErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : L"System error " + std::to_wstring(code);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+    return ToUtf8(text);
+}
+
+std::wstring FullFileName(const std::wstring& name) {
+    const DWORD needed = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return name;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return name;
+    full.resize(length);
+    return full;
+}
+
+// The entry as the control shows it: its line break, then its bytes through the system's
+// 8-bit code page with control characters replaced by visible stand-ins.
+std::wstring DisplayText(const std::string& entry) {
+    std::string body = entry;
+    std::wstring text;
+    if (body.compare(0, 2, kEntryBreak) == 0) {
+        body.erase(0, 2);
+        text = L"\r\n";
+    }
+    for (wchar_t c : AnsiToWide(body)) text += static_cast<wchar_t>(PrintableStandIn(static_cast<char16_t>(c)));
+    return text;
+}
+
+class TFileHandle {
+public:
+    explicit TFileHandle(HANDLE handle) : FHandle(handle) {}
+    ~TFileHandle() {
+        if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+    }
+    HANDLE Get() const { return FHandle; }
+    bool Close() {
+        const bool closed = CloseHandle(FHandle) != 0;
+        FHandle = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE FHandle;
+};
+
+DWORD CALLBACK WriteStreamBlock(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
+    DWORD done = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(count), &done, nullptr)) {
+        *written = 0;
+        return GetLastError() ? GetLastError() : 1;
+    }
+    *written = static_cast<LONG>(done);
+    return done == static_cast<DWORD>(count) ? 0 : ERROR_HANDLE_DISK_FULL;
+}
+
+int LiveWindows = 0;  // the window class is registered while windows of this module exist
+
+}  // namespace
+
+struct TMonitorWindow::Impl {
+    TMonitorWindow* Owner = nullptr;
+    HMODULE RichEditLibrary = nullptr;
+    HWND Window = nullptr;
+    HWND RichEdit1 = nullptr;
+    HWND CheckBox1 = nullptr;
+    HWND SpeedButton1 = nullptr;
+    HFONT WindowFont = nullptr;
+    int Dpi = 96;
+    bool Registered = false;
+    std::string Unavailable;  // why there is no window, when there is none
+    TLogBudget Budget{kDefaultCapacity};
+    bool ShownBefore = false;
+
+    int Scale(int pixels) const { return MulDiv(pixels, Dpi, 96); }
+
+    void Create();
+    void Destroy();
+    void Layout(int clientWidth, int clientHeight);
+    LONG TextLength() const;
+    void SetSelectionColour(COLORREF colour);
+    void Trim(LONG used, size_t incoming);
+    void ClearLog();
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK SpeedButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+void TMonitorWindow::Impl::Create() {
+    const HMODULE module = ThisModule();
+    // RichEdit 4.1 where it exists (every system since XP SP1), else RichEdit 2.0.
+    const wchar_t* richEditClass = MSFTEDIT_CLASS;
+    RichEditLibrary = LoadLibraryW(L"msftedit.dll");
+    if (!RichEditLibrary) {
+        richEditClass = RICHEDIT_CLASSW;
+        RichEditLibrary = LoadLibraryW(L"riched20.dll");
+    }
+    if (!RichEditLibrary) {
+        Unavailable = "the rich-text control could not be loaded: " + SystemErrorText(GetLastError());
+        return;
+    }
+
+    if (LiveWindows == 0) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = &Impl::WindowProc;
+        wc.hInstance = module;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kWindowClass;
+        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            Unavailable = "its window class could not be registered: " + SystemErrorText(GetLastError());
+            return;
+        }
+    }
+    ++LiveWindows;
+    Registered = true;
+
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+        Dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+    if (Dpi <= 0) Dpi = 96;
+
+    // The outer size that gives the stored client size, kept on the screen it opens on.
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    RECT frame{0, 0, Scale(kWindowPlace.Width), Scale(kWindowPlace.Height)};
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    int left = Scale(kWindowPlace.Left), top = Scale(kWindowPlace.Top);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromPoint(POINT{left, top}, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        if (left + width > work.right) left = work.right - width;
+        if (top + height > work.bottom) top = work.bottom - height;
+        if (left < work.left) left = work.left;
+        if (top < work.top) top = work.top;
+    }
+
+    Window = CreateWindowExW(0, kWindowClass, L"Pulsyn Monitor", style, left, top, width, height, nullptr, nullptr,
+                             module, this);
+    if (!Window) {
+        Unavailable = "the window could not be created (" + SystemErrorText(GetLastError()) +
+                      "); a window needs a display";
+        return;
+    }
+
+    WindowFont = CreateFontW(-Scale(kFontPixels), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                             L"MS Sans Serif");
+    auto child = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD childStyle, const TPlace& place,
+                     int id) {
+        HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | childStyle, Scale(place.Left),
+                                       Scale(place.Top), Scale(place.Width), Scale(place.Height), Window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
+        if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont), FALSE);
+        return control;
+    };
+    // Creation order is the tab order: the log first, then the check box.
+    RichEdit1 = child(WS_EX_CLIENTEDGE, richEditClass, L"",
+                      WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, kRichEditPlace,
+                      idRichEdit1);
+    CheckBox1 = child(0, L"BUTTON", L"Stay On Top", WS_TABSTOP | BS_AUTOCHECKBOX, kStayOnTopPlace, idCheckBox1);
+    SpeedButton1 = child(0, L"BUTTON", L"Clear", BS_PUSHBUTTON, kClearPlace, idSpeedButton1);
+    for (const TLabelSpec& label : kLabels) {
+        child(0, L"STATIC", label.Caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, label.Place, label.Id);
+    }
+    if (!RichEdit1 || !CheckBox1 || !SpeedButton1) {
+        Unavailable = "its controls could not be created: " + SystemErrorText(GetLastError());
+        return;
+    }
+    SetWindowLongPtrW(SpeedButton1, GWLP_USERDATA, GetWindowLongPtrW(SpeedButton1, GWLP_WNDPROC));
+    SetWindowLongPtrW(SpeedButton1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Impl::SpeedButtonProc));
+
+    // The log: wraps long lines at the control's width, holds far more than the control's
+    // default of 32,767 characters, and writes in the log font by default.
+    SendMessageW(RichEdit1, EM_SETTARGETDEVICE, 0, 0);
+    SendMessageW(RichEdit1, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(Budget.Capacity()));
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE |
+                    CFM_STRIKEOUT;
+    format.yHeight = kFontTwips;
+    format.bCharSet = HEBREW_CHARSET;
+    format.bPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    format.crTextColor = GetSysColor(COLOR_WINDOWTEXT);
+    lstrcpynW(format.szFaceName, L"MS Sans Serif", LF_FACESIZE);
+    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(RichEdit1, EM_SETMODIFY, FALSE, 0);
+
+    RECT client;
+    GetClientRect(Window, &client);
+    Layout(client.right, client.bottom);
+}
+
+void TMonitorWindow::Impl::Destroy() {
+    if (Window) {
+        SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
+        DestroyWindow(Window);
+        Window = nullptr;
+    }
+    if (WindowFont) DeleteObject(WindowFont);
+    WindowFont = nullptr;
+    if (Registered && --LiveWindows == 0) UnregisterClassW(kWindowClass, ThisModule());
+    Registered = false;
+    if (RichEditLibrary) FreeLibrary(RichEditLibrary);
+    RichEditLibrary = nullptr;
+}
+
+// The log keeps its margins to all four sides; the other controls keep their places.
+void TMonitorWindow::Impl::Layout(int clientWidth, int clientHeight) {
+    if (!RichEdit1) return;
+    const int left = Scale(kRichEditPlace.Left), top = Scale(kRichEditPlace.Top);
+    const int right = Scale(kWindowPlace.Width - kRichEditPlace.Left - kRichEditPlace.Width);
+    const int bottom = Scale(kWindowPlace.Height - kRichEditPlace.Top - kRichEditPlace.Height);
+    const int width = clientWidth - left - right, height = clientHeight - top - bottom;
+    MoveWindow(RichEdit1, left, top, width > 0 ? width : 0, height > 0 ? height : 0, TRUE);
+}
+
+LONG TMonitorWindow::Impl::TextLength() const {
+    GETTEXTLENGTHEX query{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return static_cast<LONG>(SendMessageW(RichEdit1, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0));
+}
+
+void TMonitorWindow::Impl::SetSelectionColour(COLORREF colour) {
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_COLOR;
+    format.dwEffects = 0;  // an explicit colour, not the automatic one
+    format.crTextColor = colour;
+    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+}
+
+// Removes the oldest entries, and whatever stands before them, so that the entry about to
+// be appended fits; the first line then says that entries were removed.
+void TMonitorWindow::Impl::Trim(LONG used, size_t incoming) {
+    const std::wstring notice = ToWide(TrimmedNotice(Budget.Capacity()));
+    Budget.MakeRoom(static_cast<size_t>(used) + notice.size(), incoming);
+    const size_t kept = Budget.Kept() < static_cast<size_t>(used) ? Budget.Kept() : static_cast<size_t>(used);
+    const LONG keptFrom = used - static_cast<LONG>(kept);
+    if (keptFrom == 0) return;
+    CHARRANGE head{0, keptFrom};
+    SendMessageW(RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&head));
+    SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
+    SendMessageW(RichEdit1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(notice.c_str()));
+}
+
+void TMonitorWindow::Impl::ClearLog() {
+    SetWindowTextW(RichEdit1, L"");
+    CHARRANGE start{0, 0};
+    SendMessageW(RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+    SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
+    Budget.Clear();
+}
+
+LRESULT TMonitorWindow::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE:  // closing only hides: the log and the connection stay
+            ShowWindow(Window, SW_HIDE);
+            return 0;
+        case WM_SIZE:
+            Layout(LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                if (LOWORD(wParam) == idSpeedButton1) {  // SpeedButton1Click
+                    if (Owner->OnClearClick) {
+                        Owner->OnClearClick();
+                    } else {
+                        ClearLog();
+                    }
+                    return 0;
+                }
+                if (LOWORD(wParam) == idCheckBox1) {  // CheckBox1Click
+                    const bool ticked = SendMessageW(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED;
+                    SetWindowPos(Window, ticked ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                    return 0;
+                }
+            }
+            break;
+        case WM_CTLCOLORSTATIC: {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+            SetTextColor(dc, id == idLabel5   ? kSentColour
+                             : id == idLabel6 ? kReceivedColour
+                                              : GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        default:
+            break;
+    }
+    return DefWindowProcW(Window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TMonitorWindow::Impl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* impl = static_cast<Impl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        impl->Window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
+    }
+    auto* impl = reinterpret_cast<Impl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!impl) return DefWindowProcW(window, message, wParam, lParam);
+    return impl->Handle(message, wParam, lParam);
+}
+
+// The Clear button takes no keyboard focus: focus goes back to where it came from.
+LRESULT CALLBACK TMonitorWindow::Impl::SpeedButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
+    if (message == WM_SETFOCUS) {
+        HWND previous = reinterpret_cast<HWND>(wParam);
+        if (previous && IsWindow(previous) && previous != button) SetFocus(previous);
+        return 0;
+    }
+    return CallWindowProcW(buttonProc, button, message, wParam, lParam);
+}
+
+TMonitorWindow::TMonitorWindow() : FImpl(std::make_unique<Impl>()) {
+    FImpl->Owner = this;
+    FImpl->Create();
+    if (!FImpl->Unavailable.empty()) FImpl->Destroy();
+}
+
+TMonitorWindow::~TMonitorWindow() { FImpl->Destroy(); }
+
+bool TMonitorWindow::Available() const { return FImpl->Window != nullptr; }
+void* TMonitorWindow::Handle() const { return FImpl->Window; }
+
+void TMonitorWindow::Append(const TTrafficEntry& entry) {
+    Impl& w = *FImpl;
+    if (!w.Window) return;
+    const std::wstring text = DisplayText(entry.Text);
+    // Line breaks are one character in the control.
+    const size_t incoming = text.size() - (text.compare(0, 2, L"\r\n") == 0 ? 1 : 0);
+    LONG end = w.TextLength();
+    if (static_cast<size_t>(end) + incoming > w.Budget.Capacity()) {
+        w.Trim(end, incoming);
+        end = w.TextLength();
+    }
+    CHARRANGE atEnd{end, end};
+    SendMessageW(w.RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&atEnd));
+    w.SetSelectionColour(entry.Sent ? kSentColour : kReceivedColour);
+    SendMessageW(w.RichEdit1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    w.SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
+    SendMessageW(w.RichEdit1, EM_SCROLLCARET, 0, 0);
+    const LONG after = w.TextLength();
+    w.Budget.Appended(after > end ? static_cast<size_t>(after - end) : 0);
+}
+
+void TMonitorWindow::Clear() {
+    if (FImpl->Window) FImpl->ClearLog();
+}
+
+void TMonitorWindow::Show() {
+    Impl& w = *FImpl;
+    if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
+    if (IsIconic(w.Window)) {
+        ShowWindow(w.Window, SW_RESTORE);
+    } else if (!IsWindowVisible(w.Window)) {
+        // The first time at the stored place; afterwards as the user left it.
+        ShowWindow(w.Window, w.ShownBefore ? SW_SHOW : SW_SHOWNORMAL);
+    }
+    w.ShownBefore = true;
+    SetForegroundWindow(w.Window);
+    BringWindowToTop(w.Window);
+}
+
+void TMonitorWindow::Save(const std::string& fileNameUtf8) {
+    Impl& w = *FImpl;
+    if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
+    const std::wstring name = ToWide(fileNameUtf8);
+    TFileHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        throw Exception("Cannot create file \"" + ToUtf8(FullFileName(name)) + "\". " + SystemErrorText(error));
+    }
+    EDITSTREAM stream{};
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(file.Get());
+    stream.pfnCallback = &WriteStreamBlock;
+    SendMessageW(w.RichEdit1, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    const bool closed = file.Close();
+    if (stream.dwError != 0 || !closed) throw Exception("Failed to Save Stream");
+}
+
+void TMonitorWindow::ClickClear() {
+    if (FImpl->SpeedButton1) SendMessageW(FImpl->SpeedButton1, BM_CLICK, 0, 0);
+}
+
+void TMonitorWindow::ClickStayOnTop() {
+    if (FImpl->CheckBox1) SendMessageW(FImpl->CheckBox1, BM_CLICK, 0, 0);
+}
+
+bool TMonitorWindow::Visible() const { return FImpl->Window && IsWindowVisible(FImpl->Window); }
+
+bool TMonitorWindow::StayOnTop() const {
+    return FImpl->Window && (GetWindowLongPtrW(FImpl->Window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+size_t TMonitorWindow::Capacity() const { return FImpl->Budget.Capacity(); }
+
+void TMonitorWindow::SetCapacity(size_t characters) {
+    FImpl->Budget.SetCapacity(characters);
+    if (FImpl->RichEdit1) SendMessageW(FImpl->RichEdit1, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(characters));
+}
+
+void TMonitorWindow::SetEchoForTesting(int, bool) {}
+
+}  // namespace quor
