@@ -7,8 +7,8 @@
 //   split=SIZE[/MS]       replies go out in pieces of SIZE bytes, MS ms apart (default 10 ms)
 //   bad-length[=XXXX]     the four length characters are replaced by XXXX (default "0x03")
 //   wrong-length=DELTA    the length field says DELTA bytes more (or fewer) than the payload has
-//   hangup[=N]            after N bytes of the next reply frame (default 3) the line is closed;
-//                         fires once
+//   hangup[=N]            after N bytes of the next reply frame (default 3) the line is closed
+//                         (once the client has read them, or 250 ms later); fires once
 //   echo=on|off, no-echo  the answer "=" to the prompt byte
 //   pace[=on|off]         every byte takes its time on the line: 38400 baud, 8N1, 10 bits a
 //                         byte (260.4 us), in both directions

@@ -24,6 +24,10 @@ public:
     virtual bool IsOpen() const = 0;
     // Closing is what a client sees as the device hanging up.
     virtual void Close() = 0;
+    // Before a hang-up: gives the client up to `limit` seconds to take what was written, so
+    // that the bytes sent before the hang-up are not lost with it (a pseudo-terminal drops
+    // unread input when its master end closes).
+    virtual void LetClientRead(double limit) = 0;
 
     // Waits up to `timeout` seconds (negative: no limit) for input or Wake and returns the
     // count of bytes read (0 when none), or -1 when the line failed; it is closed then.

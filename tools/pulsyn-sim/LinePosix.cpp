@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -95,6 +96,25 @@ public:
         if (fd_ >= 0) ::close(fd_);
         if (keep_ >= 0) ::close(keep_);
         fd_ = keep_ = -1;
+    }
+
+    void LetClientRead(double limit) override {
+        if (fd_ < 0) return;
+        if (keep_ < 0) {
+            tcdrain(fd_);
+            return;
+        }
+        // The bytes reach the client end's input queue a moment after the write; wait until
+        // they have been seen there (or 50 ms passed) and then until the client has read them.
+        const timespec step{0, 1000000};
+        bool seen = false;
+        for (double waited = 0; waited < limit; waited += 0.001) {
+            int queued = 0;
+            if (ioctl(keep_, TIOCINQ, &queued) != 0) return;
+            if (queued > 0) seen = true;
+            if (queued == 0 && (seen || waited >= 0.05)) return;
+            nanosleep(&step, nullptr);
+        }
     }
 
     long Read(char* buffer, size_t capacity, double timeout) override {

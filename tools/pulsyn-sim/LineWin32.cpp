@@ -91,6 +91,10 @@ public:
         handle_ = INVALID_HANDLE_VALUE;
     }
 
+    void LetClientRead(double) override {
+        if (IsOpen()) FlushFileBuffers(handle_);
+    }
+
     long Read(char* buffer, size_t capacity, double timeout) override {
         DWORD ms = timeout < 0 ? INFINITE : static_cast<DWORD>(std::ceil(timeout * 1000));
         if (!IsOpen()) {

@@ -117,6 +117,7 @@ void Simulator::Run() {
         // Writing happens outside the lock: a client that does not read must not block the
         // test thread that is looking at the state.
         bool written = out.bytes.empty() || line_->Write(out.bytes);
+        if (out.hangup) line_->LetClientRead(0.25);
 
         double wait = -1;
         bool check_idle = false;

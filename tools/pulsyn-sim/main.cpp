@@ -197,10 +197,10 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             Fail(e.what());
         }
-        PrintLine("control 127.0.0.1:" + std::to_string(port));
         if (!options.control_file.empty() &&
             !pulsyn_sim::WriteFileAtomically(options.control_file, std::to_string(port) + "\n"))
             Fail("cannot write " + options.control_file);
+        PrintLine("control 127.0.0.1:" + std::to_string(port));
     }
     if (!options.quiet) {
         std::fprintf(stderr,
