@@ -33,7 +33,8 @@ bool WaitMainThread(std::chrono::milliseconds timeout) {
     if (wakeFd < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        // Rounded up: a remainder below one millisecond must still block, not poll at once.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         pollfd p{wakeFd, POLLIN, 0};
         const int n = poll(&p, 1, left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
         if (n > 0) return true;

@@ -14,7 +14,9 @@ namespace {
 
 const std::string kPrompt = "=";
 const std::string kEntryMarker = ":.....";
-constexpr std::chrono::milliseconds kLongestQuietWait{10};  // safety cap if an event is ever lost
+// A wait ends early when a message or serial event arrives; the cap only bounds the delay
+// if a serial event were ever lost.
+constexpr std::chrono::milliseconds kLongestQuietWait{50};
 
 bool StartsWithComIgnoringCase(const std::string& argument) {
     if (argument.size() < 3) return false;

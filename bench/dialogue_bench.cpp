@@ -1,0 +1,107 @@
+// Dialogue benchmark: how fast the control object gets commands acknowledged by a simulated
+// stimulator, how that compares with the time the bytes need on a real 38400-baud line,
+// and how much processor time a dialogue spends waiting for a device that stays silent.
+//
+//   dialogue_bench [--count N] [--paced-count N] [--silence-seconds S]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
+#include "../tests/server/SimBench.h"
+#include "base/HostInfo.h"
+#include "link/CommUnit.h"
+#include "server/ObjPulsyn.h"
+
+namespace {
+
+double ProcessCpuSeconds() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+#else
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+    double seconds;
+    double cpu;
+    int acknowledged;
+};
+
+Run Dialogues(quor::TPulsyn& p, int count) {
+    int acknowledged = 0;
+    const double cpu0 = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        VARIANT_BOOL value = VARIANT_FALSE;
+        if (p.SetChannelDelay(1 + i % 9, 0.025, &value) == S_OK && value == VARIANT_TRUE) ++acknowledged;
+    }
+    return {std::chrono::duration<double>(Clock::now() - start).count(), ProcessCpuSeconds() - cpu0, acknowledged};
+}
+
+void Report(const char* title, int count, const Run& r) {
+    std::printf("%-34s %6d dialogues  %8.1f /s  %7.3f ms each  host CPU %6.3f ms each  (%d acknowledged)\n", title,
+                count, count / r.seconds, 1000 * r.seconds / count, 1000 * r.cpu / count, r.acknowledged);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 500, pacedCount = 100;
+    double silenceSeconds = 15;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--count")) count = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--paced-count")) pacedCount = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--silence-seconds")) silenceSeconds = std::atof(argv[i + 1]);
+    }
+    bench::SimDevice& device = bench::DeviceA();
+    device.Reset();
+    bench::SetCandidatePorts({bench::kPortA, bench::kPortA2, bench::kPortB, bench::kPortB2});
+    std::vector<std::string> arguments = {"COM" + std::to_string(bench::kPortA)};
+    quor::SetHostArgumentsForTesting(&arguments);
+
+    quor::TPulsyn p;
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    if (p.Connect(&connected) != S_OK || connected != VARIANT_TRUE) {
+        std::fprintf(stderr, "cannot connect to the simulated stimulator\n");
+        return 1;
+    }
+
+    Report("unpaced simulator", count, Dialogues(p, count));
+
+    device.SetFault("pace");
+    const Run paced = Dialogues(p, pacedCount);
+    Report("paced at 38400 baud", pacedCount, paced);
+    // Per dialogue: "=" and ">0012L1+25.00E-3R" out, "=" and "<0003OK." back; ten bits a byte.
+    const int lineBytes = 1 + 17 + 1 + 8;
+    const double lineSeconds = lineBytes * 10.0 / 38400.0;
+    std::printf("%-34s %6d bytes      %8.1f /s  %7.3f ms each  (the line's own limit)\n", "line time", lineBytes,
+                1 / lineSeconds, 1000 * lineSeconds);
+
+    device.Reset();
+    device.SetFault("silence");
+    quor::frmComm->ReplyTimeout = std::chrono::milliseconds(static_cast<long long>(silenceSeconds * 1000));
+    const Run silent = Dialogues(p, 1);
+    std::printf("%-34s %6.1f s waited   host CPU %.4f s (%.3f%% of one core)\n", "silent device", silent.seconds,
+                silent.cpu, 100 * silent.cpu / silent.seconds);
+    p.put_Connected(VARIANT_FALSE);
+    device.Reset();
+    return 0;
+}
