@@ -198,7 +198,12 @@ int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char
     int32_t error = 0;
     const int32_t result = platform::Transfer(FHandle, *FEvent, Writing, Buf, Count, timeout, error);
     if (result == platform::kTransferFailed) RaiseCommError(FailureMessage, error);
-    if (Writing && result > 0 && FEventThread) FEventThread->OutputQueued();
+    if (result > 0 && FEventThread) {
+        if (Writing)
+            FEventThread->OutputQueued();
+        else
+            FEventThread->InputTaken();
+    }
     return result;
 }
 
@@ -234,7 +239,9 @@ bool TCustomComm::HoldBit(int Bit) {
 }
 
 void TCustomComm::PurgeIn() {
-    if (Enabled()) platform::Purge(FHandle, comm::PurgeRxAbort | comm::PurgeRxClear);
+    if (!Enabled()) return;
+    platform::Purge(FHandle, comm::PurgeRxAbort | comm::PurgeRxClear);
+    if (FEventThread) FEventThread->InputTaken();
 }
 
 void TCustomComm::PurgeOut() {
@@ -253,8 +260,9 @@ void TCustomComm::SetXONState(bool State) { EscapeLine(State ? comm::SetXon : co
 
 void TCustomComm::SetBREAKState(bool State) {
     EscapeLine(State ? comm::SetBreak : comm::ClrBreak);
-    if (Enabled())
-        platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+    if (!Enabled()) return;
+    platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+    if (FEventThread) FEventThread->InputTaken();
 }
 
 bool TCustomComm::ModemStatusBit(uint32_t Bit) {

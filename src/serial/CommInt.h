@@ -267,6 +267,9 @@ public:
     // Main thread, after a write: where the system does not report a drained output queue
     // by itself, the thread watches for it.
     void OutputQueued();
+    // Main thread, after input was read or discarded: input that is still there or comes
+    // next is news, also where the system only tells that input is waiting.
+    void InputTaken();
 
 protected:
     void Execute() override;

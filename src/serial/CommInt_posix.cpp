@@ -310,12 +310,14 @@ bool ModemStatus(THandle handle, uint32_t& status) {
 
 namespace quor {
 
-// The watch of a terminal: poll() tells when input arrives and when the line hangs up; it
-// does not tell when the output queue has drained or a modem line has changed, so those are
-// looked at whenever the thread wakes, and while output or unread input is pending the
-// thread looks again every few milliseconds.
+// The watch of a terminal: poll() tells when input is waiting and when the line hangs up;
+// it does not tell when more input arrives while some is waiting unread, when the output
+// queue has drained or when a modem line has changed. So the port tells the thread when it
+// reads, purges or writes, the thread looks at the queues and lines whenever it wakes, and
+// while output or unread input is pending it looks again every few milliseconds.
 struct TCommEventThread::Watch {
     std::atomic<bool> outputPending{false};
+    std::atomic<bool> inputTaken{false};
 };
 
 namespace {
@@ -330,6 +332,11 @@ TCommEventThread::~TCommEventThread() = default;
 
 void TCommEventThread::OutputQueued() {
     FWatch->outputPending.store(true);
+    FEvent.SetEvent();
+}
+
+void TCommEventThread::InputTaken() {
+    FWatch->inputTaken.store(true);
     FEvent.SetEvent();
 }
 
@@ -373,6 +380,7 @@ void TCommEventThread::Execute() {
                 continue;
             }
             if (hungUp) continue;
+            if (FWatch->inputTaken.exchange(false)) inputReported = false;
             if (wantRx) {
                 int count = 0;
                 if (ioctl(fd, FIONREAD, &count) == 0) {

@@ -163,7 +163,9 @@ TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
 
 TCommEventThread::~TCommEventThread() = default;
 
-void TCommEventThread::OutputQueued() {}  // the driver reports a drained output queue itself
+// The driver reports a drained output queue and every arrival itself.
+void TCommEventThread::OutputQueued() {}
+void TCommEventThread::InputTaken() {}
 
 void TCommEventThread::Stop() {
     FStopRequested.store(true);
