@@ -8,7 +8,7 @@
 
 struct SerialLine::Impl {
     int port = 0;
-    HANDLE far = INVALID_HANDLE_VALUE;
+    HANDLE peer = INVALID_HANDLE_VALUE;
 };
 
 namespace {
@@ -21,22 +21,22 @@ SerialLine::SerialLine() : impl(std::make_unique<Impl>()) {
     impl->port = std::atoi(ports);
     const char* comma = std::strchr(ports, ',');
     const int farPort = comma ? std::atoi(comma + 1) : 0;
-    impl->far = CreateFileW(ComName(farPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (impl->far == INVALID_HANDLE_VALUE) throw std::runtime_error("the far end of the test line does not open");
+    impl->peer = CreateFileW(ComName(farPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (impl->peer == INVALID_HANDLE_VALUE) throw std::runtime_error("the far end of the test line does not open");
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    GetCommState(impl->far, &dcb);
+    GetCommState(impl->peer, &dcb);
     dcb.BaudRate = 38400;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = 1;
-    SetCommState(impl->far, &dcb);
-    PurgeComm(impl->far, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    SetCommState(impl->peer, &dcb);
+    PurgeComm(impl->peer, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
 }
 
 SerialLine::~SerialLine() {
-    if (impl->far != INVALID_HANDLE_VALUE) CloseHandle(impl->far);
+    if (impl->peer != INVALID_HANDLE_VALUE) CloseHandle(impl->peer);
 }
 
 std::string SerialLine::PortName() const {
@@ -45,17 +45,17 @@ std::string SerialLine::PortName() const {
 
 void SerialLine::Send(const std::string& bytes) {
     DWORD n = 0;
-    if (!WriteFile(impl->far, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) || n != bytes.size())
+    if (!WriteFile(impl->peer, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) || n != bytes.size())
         throw std::runtime_error("short write to the far end");
 }
 
 std::string SerialLine::Receive(size_t count, std::chrono::milliseconds timeout) {
     COMMTIMEOUTS t{};
     t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeout.count());
-    SetCommTimeouts(impl->far, &t);
+    SetCommTimeouts(impl->peer, &t);
     std::string got(count, '\0');
     DWORD n = 0;
-    ReadFile(impl->far, got.data(), static_cast<DWORD>(count), &n, nullptr);
+    ReadFile(impl->peer, got.data(), static_cast<DWORD>(count), &n, nullptr);
     got.resize(n);
     return got;
 }
@@ -75,7 +75,7 @@ void SerialLine::HangUp() {
     char c;
     COMMTIMEOUTS t{};
     t.ReadTotalTimeoutConstant = 5000;
-    SetCommTimeouts(impl->far, &t);
+    SetCommTimeouts(impl->peer, &t);
     DWORD n;
-    ReadFile(impl->far, &c, 1, &n, nullptr);
+    ReadFile(impl->peer, &c, 1, &n, nullptr);
 }

@@ -1,0 +1,33 @@
+# Native programs that the Windows test builds need on the host: the modem-line shim and the
+# pty relay (tests/support), and the stimulator simulator (tools/pulsyn-sim) when it exists.
+# They are built with the host compiler in projects of their own inside this build tree.
+#
+# Sets QUOR_MODEM_SHIM (both shims, as an LD_PRELOAD list), QUOR_HOST_PTYLINK and, with the
+# simulator, QUOR_HOST_SIM; the targets quor_host_support and quor_host_sim build them.
+include_guard(GLOBAL)
+include(ExternalProject)
+
+set(QUOR_HOST_DIR ${CMAKE_BINARY_DIR}/host)
+set(host_args -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=cc -DCMAKE_CXX_COMPILER=c++)
+
+ExternalProject_Add(quor_host_support
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}/tests/support
+  BINARY_DIR ${QUOR_HOST_DIR}/support
+  CMAKE_ARGS ${host_args}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build . -j 1
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS TRUE)
+set(QUOR_MODEM_SHIM "${QUOR_HOST_DIR}/support/libquor_modemshim64.so:${QUOR_HOST_DIR}/support/libquor_modemshim32.so")
+set(QUOR_HOST_PTYLINK ${QUOR_HOST_DIR}/support/ptylink)
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/pulsyn-sim/CMakeLists.txt)
+  ExternalProject_Add(quor_host_sim
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${QUOR_HOST_DIR}/native
+    # Configured as a whole native tree; only the simulator is built.
+    CMAKE_ARGS ${host_args}
+    BUILD_COMMAND ${CMAKE_COMMAND} --build . --target pulsyn-sim -j 1
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS TRUE)
+  set(QUOR_HOST_SIM ${QUOR_HOST_DIR}/native/tools/pulsyn-sim/pulsyn-sim)
+endif()
