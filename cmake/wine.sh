@@ -9,6 +9,10 @@
 # whatever starts them and keep them open; a harness that reads a test's output to its end
 # (ctest does) would then hang. So the server and the boot run detached from every pipe,
 # before any test, and the tests start against a warm server.
+#
+# Windows need a display: each build tree gets its own virtual one (Xvfb), started with the
+# server and used by every program of the prefix, so that no test shows a window on the
+# desktop of whoever runs the tests, and a machine without a screen runs them all the same.
 set -eu
 cmd=$1; prefix=$2; shift 2
 
@@ -17,10 +21,38 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
+display_file="$prefix.display"
+
+# The process id of the virtual display named in $display_file, if it still runs.
+display_pid() {
+    [ -s "$display_file" ] || return 1
+    lock="/tmp/.X$(cat "$display_file")-lock"
+    [ -r "$lock" ] || return 1
+    pid=$(tr -d ' ' <"$lock")
+    kill -0 "$pid" 2>/dev/null && echo "$pid"
+}
+
+start_display() {
+    display_pid >/dev/null && return 0
+    command -v Xvfb >/dev/null || { echo "wine.sh: Xvfb is missing, windows cannot be created" >&2; return 0; }
+    rm -f "$display_file"
+    # Xvfb picks a free display number and writes it to descriptor 3.
+    setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$display_file" </dev/null >/dev/null 2>&1 &
+    tries=0
+    until [ -s "$display_file" ] || [ "$tries" -ge 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+    [ -s "$display_file" ] || echo "wine.sh: the virtual display did not start" >&2
+}
+
+if [ -s "$display_file" ]; then
+    DISPLAY=":$(tr -d ' \n' <"$display_file")"
+    export DISPLAY
+fi
 
 case "$cmd" in
 start)
     mkdir -p "$prefix"
+    start_display
+    if [ -s "$display_file" ]; then DISPLAY=":$(tr -d ' \n' <"$display_file")"; export DISPLAY; fi
     setsid "$server" -p </dev/null >/dev/null 2>&1 &
     # wineboot creates the prefix the first time and otherwise only starts the
     # system processes, so that no test program becomes their parent.
@@ -28,6 +60,8 @@ start)
     ;;
 stop)
     "$server" -k </dev/null >/dev/null 2>&1 || true
+    if pid=$(display_pid); then kill "$pid" 2>/dev/null || true; fi
+    rm -f "$display_file"
     ;;
 run)
     loader=$1; shift
