@@ -22,22 +22,23 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
 display_file="$prefix.display"
+display_pid_file="$prefix.display-pid"
 
-# The process id of the virtual display named in $display_file, if it still runs.
+# The process id of the build tree's virtual display, if it still runs.
 display_pid() {
-    [ -s "$display_file" ] || return 1
-    lock="/tmp/.X$(cat "$display_file")-lock"
-    [ -r "$lock" ] || return 1
-    pid=$(tr -d ' ' <"$lock")
-    kill -0 "$pid" 2>/dev/null && echo "$pid"
+    [ -s "$display_pid_file" ] || return 1
+    pid=$(cat "$display_pid_file")
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && echo "$pid"
 }
 
 start_display() {
-    display_pid >/dev/null && return 0
+    display_pid >/dev/null && [ -s "$display_file" ] && return 0
     command -v Xvfb >/dev/null || { echo "wine.sh: Xvfb is missing, windows cannot be created" >&2; return 0; }
-    rm -f "$display_file"
-    # Xvfb picks a free display number and writes it to descriptor 3.
+    rm -f "$display_file" "$display_pid_file"
+    # Xvfb picks a free display number and writes it to descriptor 3. (setsid runs it in
+    # a session of its own without forking, so $! is the display's process.)
     setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$display_file" </dev/null >/dev/null 2>&1 &
+    echo $! >"$display_pid_file"
     tries=0
     until [ -s "$display_file" ] || [ "$tries" -ge 100 ]; do sleep 0.1; tries=$((tries + 1)); done
     [ -s "$display_file" ] || echo "wine.sh: the virtual display did not start" >&2
@@ -61,7 +62,7 @@ start)
 stop)
     "$server" -k </dev/null >/dev/null 2>&1 || true
     if pid=$(display_pid); then kill "$pid" 2>/dev/null || true; fi
-    rm -f "$display_file"
+    rm -f "$display_file" "$display_pid_file"
     ;;
 run)
     loader=$1; shift

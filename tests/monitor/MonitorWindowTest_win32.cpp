@@ -108,8 +108,7 @@ TEST_F(MonitorWindowTest, IsCreatedHiddenWithTheStoredLayoutScaledForTheScreen) 
     HWND log = GetDlgItem(window, quor::idRichEdit1);
     const LONG style = GetWindowLongW(log, GWL_STYLE);
     EXPECT_TRUE(style & ES_MULTILINE);
-    EXPECT_TRUE(style & WS_VSCROLL);
-    EXPECT_FALSE(style & WS_HSCROLL);
+    EXPECT_FALSE(style & ES_AUTOHSCROLL);  // long lines wrap
     EXPECT_FALSE(style & ES_READONLY);
     EXPECT_FALSE(style & ES_NOHIDESEL);
     CHARFORMAT2W format{};
@@ -164,11 +163,19 @@ TEST_F(MonitorWindowTest, ShowingTwiceGivesOneVisibleWindowAndClosingOnlyHidesIt
     EXPECT_EQ(Link->Log().Entries().size(), 1u);
     Link->AddText("OK.", false);  // entries go on while hidden
 
+    // A vertical scroll bar appears once the log is longer than the control, never a
+    // horizontal one.
+    HWND log = GetDlgItem(window, quor::idRichEdit1);
+    for (int i = 0; i < 60; ++i) Link->AddText("a long line of the log that wraps at the edge of the control " + std::to_string(i), i % 2);
+
     Link->ShowMonitor();
     EXPECT_EQ(Main(*Link), window);
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_EQ(VisibleMonitorWindows(), 1);
     EXPECT_EQ(SaveAndRead("shown.rtf").Runs, ExpectedRuns());
+    const LONG style = GetWindowLongW(log, GWL_STYLE);
+    EXPECT_TRUE(style & WS_VSCROLL);
+    EXPECT_FALSE(style & WS_HSCROLL);
 }
 
 // Whatever is typed or inserted after an entry has the ordinary text colour; an entry goes

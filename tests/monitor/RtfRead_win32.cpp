@@ -12,7 +12,7 @@ namespace {
 
 DWORD CALLBACK ReadBlock(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* read) {
     DWORD done = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(count), &done, nullptr)) return 1;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(count), &done, nullptr)) return 1;
     *read = static_cast<LONG>(done);
     return 0;
 }
