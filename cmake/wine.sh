@@ -58,6 +58,11 @@ start)
     # wineboot creates the prefix the first time and otherwise only starts the
     # system processes, so that no test program becomes their parent.
     setsid -w /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+    # Wine's own fonts (MS Sans Serif, Tahoma, the caption buttons' Marlett) are found only
+    # in the prefix's font folder; without them windows are drawn in a substitute font.
+    if [ -d /usr/share/wine/fonts ] && [ -d "$prefix/drive_c/windows/Fonts" ]; then
+        cp -n /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+    fi
     ;;
 stop)
     "$server" -k </dev/null >/dev/null 2>&1 || true

@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang
   mingw-w64 mingw-w64-tools
-  wine64 wine32:i386 wine64-tools libwine-dev
+  wine64 wine32:i386 wine64-tools libwine-dev fonts-wine
   gcc-multilib
   xvfb xauth socat python3 locales
 )

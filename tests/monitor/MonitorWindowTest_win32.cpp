@@ -51,17 +51,16 @@ COLORREF LabelColour(HWND window, int id) {
     return colour;
 }
 
+BOOL CALLBACK CountVisibleMonitor(HWND window, LPARAM counter) {
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (std::wstring(cls) == L"QuorLibPulsynMonitor" && IsWindowVisible(window)) ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 int VisibleMonitorWindows() {
     int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM counter) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(window, cls, 64);
-            if (std::wstring(cls) == L"QuorLibPulsynMonitor" && IsWindowVisible(window)) ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumThreadWindows(GetCurrentThreadId(), &CountVisibleMonitor, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
