@@ -27,13 +27,12 @@ public:
         wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         read_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         write_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!wake_ || !read_.hEvent || !write_.hEvent) throw SystemError("CreateEvent");
+        event_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!wake_ || !read_.hEvent || !write_.hEvent || !event_.hEvent) throw SystemError("CreateEvent");
     }
     ~Win32Line() override {
         Close();
-        CloseHandle(wake_);
-        CloseHandle(read_.hEvent);
-        CloseHandle(write_.hEvent);
+        for (HANDLE h : {wake_, read_.hEvent, write_.hEvent, event_.hEvent}) CloseHandle(h);
     }
 
     std::string OpenPty() override {
@@ -70,22 +69,32 @@ public:
             CloseHandle(h);
             throw SystemError("cannot set 38400 8N1 on " + name);
         }
-        // A read returns at once with what is queued, or with the first byte to arrive, or
-        // empty after a second.
-        COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 0, 1000};
+        // Reads return with what is queued. When nothing is, Windows completes the read at once
+        // (then EV_RXCHAR tells when to read again) and Wine holds it until a byte comes. (The
+        // time-outs that ask for the first byte to be awaited never complete under Wine on a
+        // pseudo-terminal.)
+        COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 1000};
         SetCommTimeouts(h, &timeouts);
         handle_ = h;
+        events_ = SetCommMask(h, EV_RXCHAR) != 0;
     }
 
     bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
     void Close() override {
         if (handle_ == INVALID_HANDLE_VALUE) return;
-        if (pending_) {
+        if (read_pending_) {
             CancelIo(handle_);
             DWORD n = 0;
             GetOverlappedResult(handle_, &read_, &n, TRUE);
-            pending_ = false;
+            read_pending_ = false;
+        }
+        if (event_pending_) {
+            SetCommMask(handle_, 0);  // ends the pending WaitCommEvent
+            CancelIo(handle_);
+            DWORD n = 0;
+            GetOverlappedResult(handle_, &event_, &n, TRUE);
+            event_pending_ = false;
         }
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
@@ -96,22 +105,29 @@ public:
     }
 
     long Read(char* buffer, size_t capacity, double timeout) override {
-        DWORD ms = timeout < 0 ? INFINITE : static_cast<DWORD>(std::ceil(timeout * 1000));
+        const DWORD ms = timeout < 0 ? INFINITE : static_cast<DWORD>(std::ceil(timeout * 1000));
         if (!IsOpen()) {
             WaitForSingleObject(wake_, ms);
             return 0;
         }
         DWORD n = 0;
-        if (!pending_) {
+        if (!read_pending_) {
             ResetEvent(read_.hEvent);
-            if (ReadFile(handle_, buffer_, sizeof buffer_, &n, &read_)) return Take(buffer, capacity, n);
+            if (ReadFile(handle_, buffer_, sizeof buffer_, &n, &read_)) {
+                if (n > 0) return Take(buffer, capacity, n);
+                // Nothing queued, and the driver said so at once (as Windows does): wait for
+                // the next byte and read it on the next call.
+                if (ms == 0) return 0;
+                if (events_ && WaitForInput(ms)) return 0;
+                if (!events_) WaitForSingleObject(wake_, ms < 2 ? ms : 2);  // no events: look again soon
+                return 0;
+            }
             if (GetLastError() != ERROR_IO_PENDING) return Fail();
-            pending_ = true;
+            read_pending_ = true;  // the driver holds the read until a byte comes (as Wine does)
         }
         HANDLE events[2] = {read_.hEvent, wake_};
-        DWORD which = WaitForMultipleObjects(2, events, FALSE, ms);
-        if (which != WAIT_OBJECT_0) return 0;  // woken or timed out: the read stays pending
-        pending_ = false;
+        if (WaitForMultipleObjects(2, events, FALSE, ms) != WAIT_OBJECT_0) return 0;
+        read_pending_ = false;
         if (!GetOverlappedResult(handle_, &read_, &n, FALSE)) return Fail();
         return Take(buffer, capacity, n);
     }
@@ -136,22 +152,51 @@ public:
 
 private:
     long Take(char* buffer, size_t capacity, DWORD n) {
-        // The buffer passed in is at least as large as ours (the simulator reads 4096 bytes).
+        // Callers pass a buffer at least as large as ours (the simulator reads 4096 bytes).
         size_t count = n < capacity ? n : capacity;
         std::memcpy(buffer, buffer_, count);
         return static_cast<long>(count);
     }
     long Fail() {
-        pending_ = false;
+        read_pending_ = false;
         Close();
         return -1;
+    }
+
+    // Waits for EV_RXCHAR, Wake or the time-out; true when input may be there. Turns events_
+    // off when the port cannot report events.
+    bool WaitForInput(DWORD ms) {
+        if (!event_pending_) {
+            ResetEvent(event_.hEvent);
+            mask_ = 0;
+            if (WaitCommEvent(handle_, &mask_, &event_)) return true;
+            if (GetLastError() != ERROR_IO_PENDING) {
+                events_ = false;
+                return false;
+            }
+            event_pending_ = true;
+        }
+        // A byte that came between the last read and the start of the wait raises no event.
+        COMSTAT stat{};
+        DWORD errors = 0;
+        if (ClearCommError(handle_, &errors, &stat) && stat.cbInQue > 0) return true;
+        HANDLE events[2] = {event_.hEvent, wake_};
+        if (WaitForMultipleObjects(2, events, FALSE, ms) != WAIT_OBJECT_0) return false;
+        DWORD n = 0;
+        GetOverlappedResult(handle_, &event_, &n, FALSE);
+        event_pending_ = false;
+        return true;
     }
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     HANDLE wake_ = nullptr;
     OVERLAPPED read_{};
     OVERLAPPED write_{};
-    bool pending_ = false;
+    OVERLAPPED event_{};
+    DWORD mask_ = 0;
+    bool events_ = false;
+    bool event_pending_ = false;
+    bool read_pending_ = false;
     char buffer_[4096];
 };
 
