@@ -2,7 +2,8 @@
 # pty relay (tests/support), and the stimulator simulator (tools/pulsyn-sim) when it exists.
 # They are built with the host compiler in projects of their own inside this build tree.
 #
-# Sets QUOR_MODEM_SHIM (both shims, as an LD_PRELOAD list), QUOR_HOST_PTYLINK and, with the
+# Sets QUOR_MODEM_SHIM (the shim for this build's Wine loader, for LD_PRELOAD; the two copies
+# are QUOR_MODEM_SHIM64 and QUOR_MODEM_SHIM32), QUOR_HOST_PTYLINK and, with the
 # simulator, QUOR_HOST_SIM; the targets quor_host_support and quor_host_sim build them.
 include_guard(GLOBAL)
 include(ExternalProject)
@@ -17,7 +18,14 @@ ExternalProject_Add(quor_host_support
   BUILD_COMMAND ${CMAKE_COMMAND} --build . -j 1
   INSTALL_COMMAND ""
   BUILD_ALWAYS TRUE)
-set(QUOR_MODEM_SHIM "${QUOR_HOST_DIR}/support/libquor_modemshim64.so:${QUOR_HOST_DIR}/support/libquor_modemshim32.so")
+set(QUOR_MODEM_SHIM64 ${QUOR_HOST_DIR}/support/libquor_modemshim64.so)
+set(QUOR_MODEM_SHIM32 ${QUOR_HOST_DIR}/support/libquor_modemshim32.so)
+# The copy that this build's Wine loader takes (the other one would only be skipped).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QUOR_MODEM_SHIM ${QUOR_MODEM_SHIM64})
+else()
+  set(QUOR_MODEM_SHIM ${QUOR_MODEM_SHIM32})
+endif()
 set(QUOR_HOST_PTYLINK ${QUOR_HOST_DIR}/support/ptylink)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/tools/pulsyn-sim/CMakeLists.txt)

@@ -175,10 +175,14 @@ void TCommEventThread::Stop() {
     if (FStopped) return;
     FStopped = true;
     HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
-    // A pending wait is cancelled, and its completion wakes the thread: the thread must
-    // see the wait finished before it lets go of the record the driver writes into.
-    if (FWatch->pending && CancelIoEx(h, &FWatch->ov)) {
-        // the completion of the cancelled wait signals FEvent
+    if (FWatch->pending) {
+        // A new event mask ends a pending wait (so does cancelling it, on systems where
+        // the wait is an ordinary I/O request). Its completion signals FEvent; the thread
+        // must see the wait finished before it lets go of the record and the mask that the
+        // driver writes into, so FEvent is not set by hand then. Should neither end it,
+        // closing the handle right after does.
+        SetCommMask(h, 0);
+        CancelIoEx(h, &FWatch->ov);
     } else {
         FEvent.SetEvent();
     }
@@ -188,6 +192,9 @@ void TCommEventThread::Stop() {
 
 void TCommEventThread::Execute() {
     FBodyStarted.store(true);
+    // Without an event of its own the thread could not wait for the driver's report, nor
+    // know when a wait it leaves behind has ended: then it watches nothing.
+    if (FEvent.Handle() == kNoEventHandle) return;
     HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
     OVERLAPPED& ov = FWatch->ov;
     while (!Terminated()) {
@@ -214,16 +221,7 @@ void TCommEventThread::Execute() {
             // Without time-out: the driver's report, or Stop's cancellation, ends it.
             const TEventWaitResult waited = FEvent.WaitFor(INFINITE_WAIT);
             std::lock_guard<std::mutex> guard(FHandleLock);
-            if (waited != wrSignaled) {
-                // The event cannot be waited on; do not leave the wait behind in the driver.
-                if (!FStopped) {
-                    CancelIoEx(h, &ov);
-                    DWORD n;
-                    GetOverlappedResult(h, &ov, &n, TRUE);
-                }
-                FWatch->pending = false;
-                break;
-            }
+            if (waited != wrSignaled) break;  // not with a valid event; kept for clarity
             FWatch->pending = false;
             if (FStopped) break;
             DWORD n = 0;

@@ -33,6 +33,12 @@ SerialLine::SerialLine() : impl(std::make_unique<Impl>()) {
     dcb.fBinary = 1;
     SetCommState(impl->peer, &dcb);
     PurgeComm(impl->peer, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+    // The line outlives a test: what an earlier test left unread must not reach this one.
+    HANDLE port = CreateFileW(ComName(impl->port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port != INVALID_HANDLE_VALUE) {
+        PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        CloseHandle(port);
+    }
 }
 
 SerialLine::~SerialLine() {

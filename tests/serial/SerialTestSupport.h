@@ -12,6 +12,20 @@
 #include "base/Thread.h"
 #include "serial/CommInt.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+// True when the Windows program runs under Wine, whose serial driver differs from Windows'
+// in a few ways that the tests name where they meet them.
+inline bool UnderWine() {
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 // Opens up the protected parts that the tests look at.
 class TestComm : public quor::TComm {
 public:
