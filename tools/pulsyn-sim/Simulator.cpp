@@ -262,12 +262,14 @@ void Simulator::Reset() {
 
 bool Simulator::WaitForFrames(size_t n, Duration timeout) {
     std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, timeout, [&] { return engine_.frames.size() >= n; });
+    changed_.wait_for(lock, timeout, [&] { return engine_.frames.size() >= n || stopping_; });
+    return engine_.frames.size() >= n;
 }
 
 bool Simulator::WaitForTriggers(size_t n, Duration timeout) {
     std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, timeout, [&] { return engine_.model.triggers.size() >= n; });
+    changed_.wait_for(lock, timeout, [&] { return engine_.model.triggers.size() >= n || stopping_; });
+    return engine_.model.triggers.size() >= n;
 }
 
 bool Simulator::WaitForIdle(Duration timeout) {
@@ -275,7 +277,8 @@ bool Simulator::WaitForIdle(Duration timeout) {
     if (!running_) return false;
     const uint64_t ticket = ++idle_requested_;
     line_->Wake();
-    return changed_.wait_for(lock, timeout, [&] { return idle_served_ >= ticket; });
+    changed_.wait_for(lock, timeout, [&] { return idle_served_ >= ticket || stopping_; });
+    return idle_served_ >= ticket;
 }
 
 }  // namespace pulsyn_sim

@@ -91,7 +91,7 @@ public:
     void Reset();
 
     // Waits until at least n frames (n triggers) have been received since the start or the
-    // last Reset; false on time-out.
+    // last Reset; false on time-out or when the simulator stops meanwhile.
     bool WaitForFrames(size_t n, Duration timeout);
     bool WaitForTriggers(size_t n, Duration timeout);
     // Waits until everything received so far has been handled and everything the device had

@@ -12,6 +12,7 @@
 //   {"t":0.012002,"ev":"tx","bytes":"=<0003OK."}        bytes written to the line
 //   {"t":0.020000,"ev":"hangup","why":"fault"}           the line was closed
 //   {"t":0.020000,"ev":"open","path":"/dev/pts/4"}       a line was opened
+//   {"t":0.025000,"ev":"faults","faults":{...}}          the faults were changed
 //   {"t":0.030000,"ev":"note","text":"..."}              anything else worth knowing
 #pragma once
 

@@ -229,13 +229,14 @@ int main(int argc, char** argv) {
         std::unique_lock<std::mutex> lock(mu);
         cv.wait(lock, [&] { return quit; });
     }
-    server.Stop();
+    // Stopping the simulator first also ends control commands that are still waiting.
+    sim->Stop();
     int status = 0;
     if (!options.state_file.empty() && !pulsyn_sim::WriteFileAtomically(options.state_file, sim->StateJson() + "\n")) {
         std::fprintf(stderr, "pulsyn-sim: cannot write %s\n", options.state_file.c_str());
         status = 1;
     }
-    sim->Stop();
+    server.Stop();
     std::fflush(stdout);
     std::fflush(stderr);
     // The input thread may still be blocked reading; leave without running destructors under it.
