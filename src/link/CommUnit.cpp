@@ -56,9 +56,22 @@ TfrmComm::TfrmComm() : FComm32(std::make_unique<TComm>()) {
 
 TfrmComm::~TfrmComm() {
     try {
+        DrainOutput();
         FComm32->Close();
     } catch (...) {
         // Closing a port never needs to report: the handle is gone either way.
+    }
+}
+
+// Closing a port discards what the driver has not sent yet, so a trigger or copy written
+// just before a disconnect would never reach the stimulator. Give the line time to carry
+// it first, bounded by the write limit. (A pseudo-terminal reports an empty output queue
+// at once, so this matters on real ports only.)
+void TfrmComm::DrainOutput() {
+    if (!FComm32->Enabled()) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FComm32->WriteTimeout());
+    while (FComm32->OutQueCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 

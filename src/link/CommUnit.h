@@ -70,6 +70,7 @@ public:
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
+    void DrainOutput();
     void PumpFor(std::chrono::steady_clock::time_point Deadline);
 
     std::unique_ptr<TComm> FComm32;

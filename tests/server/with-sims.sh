@@ -28,7 +28,9 @@ start_device() {  # name -> sets path_<name> and port_<name>
     exec {fd}<"$work/$name.out"
     # The simulator prints the client path, then the control port, as soon as both exist.
     read -r -t 20 "path_$name" <&"$fd"
-    read -r -t 20 "port_$name" <&"$fd"
+    local control
+    read -r -t 20 control <&"$fd"  # "control 127.0.0.1:PORT"
+    printf -v "port_$name" '%s' "${control##*:}"
 }
 
 start_device A
