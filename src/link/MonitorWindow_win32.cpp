@@ -395,8 +395,14 @@ void TMonitorWindow::Append(const TTrafficEntry& entry) {
         w.Trim(end, incoming);
         end = w.TextLength();
     }
-    CHARRANGE atEnd{end, end};
-    SendMessageW(w.RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&atEnd));
+    // After the previous entry the caret is at the end already; setting it anew costs a walk
+    // through the whole log in some RichEdit implementations.
+    CHARRANGE selection{};
+    SendMessageW(w.RichEdit1, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    if (selection.cpMin != end || selection.cpMax != end) {
+        CHARRANGE atEnd{end, end};
+        SendMessageW(w.RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&atEnd));
+    }
     w.SetSelectionColour(entry.Sent ? kSentColour : kReceivedColour);
     SendMessageW(w.RichEdit1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     w.SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
