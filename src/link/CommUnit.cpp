@@ -148,9 +148,11 @@ void TfrmComm::Send(const std::string& S) {
 void TfrmComm::SendOld(const std::string& S) {
     Trace("Send:" + S);
     CommState = false;
+    // The text is queued before the prompt goes out: the device's answer can arrive while
+    // the prompt is being logged, and the receive handler must find the text waiting then.
+    SendBuffer += S;
     WriteText(kPrompt);
     AddText(kPrompt, true);
-    SendBuffer += S;
 }
 
 void TfrmComm::SendCommand(const std::string& Command) {
