@@ -98,6 +98,19 @@ TEST(CommErrors, CarryTheirCodeInTheMessage) {
     EXPECT_EQ(code, kInvalidHandleError);
 }
 
+TEST(ClosedComm, DispatchWithoutDriverCountsReportsNoErrorsAndNoInput) {
+    // When the driver cannot give its counts (here: no device at all), the handlers see no
+    // errors and an empty input queue, never values left over from anywhere.
+    TestComm comm;
+    int32_t errors = -1;
+    bool rx = false;
+    comm.SetOnError([&](TCustomComm*, int32_t e) { errors = e; });
+    comm.SetOnRxChar([&](TCustomComm*, int32_t) { rx = true; });
+    comm.DispatchEvents(nullptr, comm::EvErr | comm::EvRxChar);
+    EXPECT_EQ(errors, 0);
+    EXPECT_FALSE(rx);
+}
+
 TEST(CommOpen, RefusesWhatIsNotASerialDevice) {
     TestComm comm;
     const std::string file = testing::TempDir() + "not-a-port.txt";

@@ -77,11 +77,6 @@ void SerialLine::HangUp() {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create the hang-up trigger");
     CloseHandle(f);
-    // The relay confirms by closing its end of the far port too.
-    char c;
-    COMMTIMEOUTS t{};
-    t.ReadTotalTimeoutConstant = 5000;
-    SetCommTimeouts(impl->peer, &t);
-    DWORD n;
-    ReadFile(impl->peer, &c, 1, &n, nullptr);
+    // The relay removes the file once it has hung up.
+    for (int i = 0; i < 500 && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
 }
