@@ -45,8 +45,11 @@ public:
     ~BusyPort();
     BusyPort(const BusyPort&) = delete;
     BusyPort& operator=(const BusyPort&) = delete;
+    // Whether the system keeps others out while the port is held (Wine does not).
+    bool Exclusive() const { return FExclusive; }
 
 private:
+    bool FExclusive = true;
     void* FHandle;
 };
 

@@ -140,6 +140,11 @@ BusyPort::BusyPort(int port) {
     HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot hold the port open");
     FHandle = handle;
+    HANDLE second = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (second != INVALID_HANDLE_VALUE) {
+        FExclusive = false;
+        CloseHandle(second);
+    }
 }
 
 BusyPort::~BusyPort() { CloseHandle(static_cast<HANDLE>(FHandle)); }
