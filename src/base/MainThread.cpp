@@ -72,7 +72,9 @@ void RunPendingHandoffs() {
         }
         {
             std::lock_guard<std::mutex> guard(q.lock);
-            handoff->error = error;
+            // Moved, not copied: the worker alone owns the exception from here on, so that
+            // its release never races with this thread's.
+            handoff->error = std::move(error);
             handoff->done = true;  // the worker may release `handoff` from here on
         }
         q.changed.notify_all();
