@@ -89,8 +89,15 @@ void ProcessMessages() {
 
 bool WaitForMessages(std::chrono::milliseconds timeout) {
     BindMainThread();
-    if (PendingHandoffs() > 0) return true;
-    return platform::WaitMainThread(std::max(timeout, std::chrono::milliseconds(0)));
+    const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+    for (;;) {
+        if (PendingHandoffs() > 0) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!platform::WaitMainThread(std::max(left, std::chrono::milliseconds(0)))) return false;
+        // A hand-off queued after the check above is seen by the next one, so clearing a
+        // stale wake-up loses none.
+        if (PendingHandoffs() > 0 || platform::KeepWakeup()) return true;
+    }
 }
 
 bool RunOnMainThread(const std::function<void()>& work, const std::function<bool()>& cancelled) {

@@ -14,6 +14,10 @@ void WakeMainThread();
 void PumpMainThread();
 // Main thread: waits until woken, a system message is pending, or the timeout passes.
 bool WaitMainThread(std::chrono::milliseconds timeout);
+// Main thread, after WaitMainThread returned true with no hand-off queued: true when what
+// woke it is something to process all the same (a window message); otherwise the wake-up
+// was stale (its hand-off has run already) and is cleared.
+bool KeepWakeup();
 
 }  // namespace quor::platform
 

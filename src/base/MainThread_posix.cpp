@@ -29,6 +29,11 @@ void PumpMainThread() {
     if (wakeFd >= 0) (void)!read(wakeFd, &count, sizeof count);
 }
 
+bool KeepWakeup() {
+    PumpMainThread();  // only hand-offs wake this thread: clear the stale count
+    return false;
+}
+
 bool WaitMainThread(std::chrono::milliseconds timeout) {
     if (wakeFd < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
