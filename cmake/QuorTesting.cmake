@@ -6,6 +6,14 @@
 #   which the fixture "wine" creates once per build tree and starts before any of them.
 option(QUOR_BUILD_TESTS "Build the test programs" ON)
 
+# Records a Windows binary for the test that checks it imports system DLLs only.
+function(quor_check_imports target)
+  if(WIN32)
+    set_property(GLOBAL APPEND PROPERTY QUOR_WINDOWS_BINARIES ${target})
+  endif()
+endfunction()
+
+
 if(NOT QUOR_BUILD_TESTS)
   return()
 endif()
@@ -45,7 +53,7 @@ function(quor_test_launcher out_var)
 endfunction()
 
 function(quor_add_test name)
-  cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LABELS;WRAPPER;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LABELS;WRAPPER;RESOURCE_LOCK;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${QUOR_GTEST_LIBS})
   if(NOT T_NO_MAIN)
@@ -53,7 +61,7 @@ function(quor_add_test name)
   endif()
   quor_test_launcher(launcher)
   # WRAPPER: a command that prepares the test's surroundings and then runs the rest.
-  add_test(NAME ${name} COMMAND ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1)
+  add_test(NAME ${name} COMMAND ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1 ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -71,13 +79,6 @@ function(quor_add_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
   endif()
   quor_check_imports(${name})
-endfunction()
-
-# Records a Windows binary for the test that checks it imports system DLLs only.
-function(quor_check_imports target)
-  if(WIN32)
-    set_property(GLOBAL APPEND PROPERTY QUOR_WINDOWS_BINARIES ${target})
-  endif()
 endfunction()
 
 # Called once at the end of the top-level CMakeLists.

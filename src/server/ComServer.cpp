@@ -226,6 +226,12 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
 
 void TComServer::SetModule(HINSTANCE module) { g_module = module; }
 
+void TComServer::KeepLoaded() {
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&TComServer::KeepLoaded), &pinned);
+}
+
 ITypeLib* TComServer::TypeLib() {
     LoadTypeLibrary();
     return g_typeLib;

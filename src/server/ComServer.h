@@ -26,6 +26,9 @@ struct TComServer {
     // The library file; the process's program when no library set it (test programs).
     static std::wstring ModulePath();
     static void SetModule(HINSTANCE module);
+    // Keeps the library in the process until it ends. Called when the monitor window and
+    // its port are made: they outlive every object, and their code must stay with them.
+    static void KeepLoaded();
 };
 
 // What the four exports do.

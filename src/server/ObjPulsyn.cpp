@@ -6,6 +6,9 @@
 #endif
 #include "link/CommUnit.h"
 #include "server/ErrorInfo.h"
+#ifdef QUOR_AUTOMATION
+#include "server/ComServer.h"
+#endif
 #include "value/QuorClasses.h"
 
 namespace quor {
@@ -109,6 +112,11 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     if (wanted == (FConnected != 0)) return;
     if (wanted) {
         DestroyWindowQuietly();
+#ifdef QUOR_AUTOMATION
+        // The window and its port belong to the process and may outlive every object, so
+        // the library may not be unloaded under them.
+        TComServer::KeepLoaded();
+#endif
         frmComm = std::make_unique<TfrmComm>();
         frmComm->Init();
         FConnected = frmComm->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;

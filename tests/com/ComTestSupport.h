@@ -1,0 +1,74 @@
+// Shared by the automation server's tests: the library under test, loaded from the path in
+// QUORLIB_DLL, and a small owning pointer for interfaces.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "QuorLib_TLB.h"
+
+namespace comtest {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using PlainFn = HRESULT(STDAPICALLTYPE*)();
+
+inline std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// A path from the build system (a Unix path under Wine) as Windows sees it.
+inline std::wstring WindowsPath(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (!value) return L"";
+    std::string path = value;
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+        path = "Z:" + path;
+    }
+    return Widen(path);
+}
+
+struct Library {
+    HMODULE module = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    PlainFn canUnloadNow = nullptr, registerServer = nullptr, unregisterServer = nullptr;
+
+    explicit Library(const std::wstring& path) {
+        module = LoadLibraryW(path.c_str());
+        if (!module) return;
+        getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
+        canUnloadNow = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllCanUnloadNow"));
+        registerServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllRegisterServer"));
+        unregisterServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllUnregisterServer"));
+    }
+};
+
+inline Library& Dll() {
+    static Library library(WindowsPath("QUORLIB_DLL"));
+    return library;
+}
+
+template <class T>
+struct Ref {
+    T* p = nullptr;
+    ~Ref() { reset(); }
+    void reset() {
+        if (p) p->Release();
+        p = nullptr;
+    }
+    T** out() {
+        reset();
+        return &p;
+    }
+    void** vout() { return reinterpret_cast<void**>(out()); }
+    T* operator->() const { return p; }
+};
+
+}  // namespace comtest

@@ -1,0 +1,121 @@
+// Registration writes the class, program identifier and type library entries that clients
+// need to find the library, and unregistration removes every one of them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ComTestSupport.h"
+
+using namespace comtest;
+
+namespace {
+
+const std::wstring kClsid = L"{FD7AD882-6D86-41B8-BADE-73487A8C71A4}";
+const std::wstring kLibid = L"{D628F04D-0AF6-4971-B2E1-10ECA673A707}";
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data - sizeof(wchar_t), type = 0;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return L"(no key)";
+    const LONG status = RegQueryValueExW(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS) return L"(no value)";
+    return type == REG_SZ ? std::wstring(data) : L"(not a string)";
+}
+
+std::vector<std::wstring> RegisteredKeys() {
+    const std::wstring c = L"CLSID\\" + kClsid;
+    return {c, c + L"\\InprocServer32", c + L"\\ProgID", c + L"\\Version", c + L"\\TypeLib", L"QuorLib.Pulsyn",
+            L"QuorLib.Pulsyn\\Clsid"};
+}
+
+bool PerUserRun() { return wcsstr(GetCommandLineW(), L"-RegServerPerUser") != nullptr; }
+
+std::wstring ModulePath(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    return path;
+}
+
+class RegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(Dll().module, nullptr); }
+};
+
+TEST_F(RegistrationTest, RegisterWritesEveryEntryAndUnregisterRemovesThemAll) {
+    if (PerUserRun()) GTEST_SKIP() << "this run registers per user";
+    ASSERT_EQ(Dll().registerServer(), S_OK);
+    const std::wstring c = L"CLSID\\" + kClsid;
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c), L"Pulsyn Object");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\InprocServer32"), ModulePath(Dll().module));
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn"), L"Pulsyn Object");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn\\Clsid"), kClsid);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\ProgID"), L"QuorLib.Pulsyn");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\Version"), L"1.0");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\TypeLib"), kLibid);
+    BSTR registeredPath = nullptr;
+    EXPECT_EQ(QueryPathOfRegTypeLib(LIBID_QuorLib, 1, 0, 0, &registeredPath), S_OK);
+    SysFreeString(registeredPath);
+
+    // Created through the registry, by program identifier and by class identifier.
+    CLSID fromProgId{};
+    EXPECT_EQ(CLSIDFromProgID(L"QuorLib.Pulsyn", &fromProgId), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(fromProgId, CLSID_Pulsyn));
+    Ref<IDispatch> object;
+    EXPECT_EQ(CoCreateInstance(CLSID_Pulsyn, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.vout()), S_OK);
+    object.reset();
+
+    ASSERT_EQ(Dll().unregisterServer(), S_OK);
+    for (const std::wstring& key : RegisteredKeys()) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key.c_str();
+    EXPECT_NE(QueryPathOfRegTypeLib(LIBID_QuorLib, 1, 0, 0, &registeredPath), S_OK);
+    EXPECT_EQ(Dll().unregisterServer(), S_OK);  // unregistering twice is no error
+}
+
+TEST_F(RegistrationTest, APathWithASpaceIsRegisteredInItsShortForm) {
+    if (PerUserRun()) GTEST_SKIP() << "this run registers per user";
+    const std::wstring folder = L"C:\\Quor Lib Test";
+    const std::wstring copy = folder + L"\\QuorLib.dll";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ModulePath(Dll().module).c_str(), copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(module, nullptr);
+    auto registerServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllRegisterServer"));
+    auto unregisterServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllUnregisterServer"));
+    ASSERT_EQ(registerServer(), S_OK);
+    const std::wstring registered = Value(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\InprocServer32");
+    EXPECT_EQ(registered.find(L' '), std::wstring::npos) << registered.c_str();
+    wchar_t longPath[MAX_PATH] = {};
+    GetLongPathNameW(registered.c_str(), longPath, MAX_PATH);
+    EXPECT_EQ(CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, longPath, -1, ModulePath(module).c_str(), -1),
+              CSTR_EQUAL)
+        << registered.c_str();
+    EXPECT_EQ(unregisterServer(), S_OK);
+    FreeLibrary(module);
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(RegistrationTest, PerUserSwitchRegistersUnderTheCurrentUser) {
+    if (!PerUserRun()) GTEST_SKIP() << "run with -RegServerPerUser";
+    const std::wstring userClasses = L"Software\\Classes\\";
+    ASSERT_EQ(Dll().registerServer(), S_OK);
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + L"CLSID\\" + kClsid));
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn\\Clsid"), kClsid);
+    ASSERT_EQ(Dll().unregisterServer(), S_OK);
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+}
+
+}  // namespace
