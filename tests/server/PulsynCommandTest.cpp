@@ -204,6 +204,14 @@ TEST_F(CommandTest, ReplyFramesAreFoundAmongStrayBytesAndPieces) {
     EXPECT_EQ(p.SetChannelShape(1, csMonopolar, &value), S_OK);
     EXPECT_EQ(value, VARIANT_TRUE);
 
+    // Four bytes of the header ("<000") are not read until the fifth has arrived: read
+    // early, the length would be "000" plus whatever came next.
+    DeviceA().Reset();
+    DeviceA().SetFault("split=4/100");
+    value = 0;
+    EXPECT_EQ(p.SetChannelShape(1, csMonopolar, &value), S_OK);
+    EXPECT_EQ(value, VARIANT_TRUE);
+
     DeviceA().Reset();
     DeviceA().SetFault("bad-length=0000");  // an empty payload ends the dialogue at once
     EXPECT_EQ(p.SetChannelShape(1, csMonopolar, &value), S_OK);
