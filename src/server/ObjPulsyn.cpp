@@ -177,21 +177,23 @@ HRESULT STDMETHODCALLTYPE TPulsyn::Trigger(LONG Channel) {
     });
 }
 
+// Joining ("X") and separating ("Z") two channels: the first is 1 to 9, the second 1 to 12
+// (10 to 12 go out as the hexadecimal digits A to C), and never the same channel.
+void TPulsyn::LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage) {
+    Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
+    Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
+    Require(Channel1 != Channel2, SameChannelMessage);
+    Window().Dialogue(Letter + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
+}
+
 HRESULT STDMETHODCALLTYPE TPulsyn::ConnectChannel(LONG Channel1, LONG Channel2) {
-    return RunGuarded([&] {
-        Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
-        Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
-        Require(Channel1 != Channel2, "Error: ConnectChannel cant Connect a channel to itself.");
-        Window().Dialogue("X" + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
-    });
+    return RunGuarded(
+        [&] { LinkChannels('X', Channel1, Channel2, "Error: ConnectChannel cant Connect a channel to itself."); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::DisconnectChannel(LONG Channel1, LONG Channel2) {
     return RunGuarded([&] {
-        Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
-        Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
-        Require(Channel1 != Channel2, "Error: DisconnectChannel cant disconnect a channel from itself.");
-        Window().Dialogue("Z" + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
+        LinkChannels('Z', Channel1, Channel2, "Error: DisconnectChannel cant disconnect a channel from itself.");
     });
 }
 

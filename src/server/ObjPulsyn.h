@@ -79,6 +79,7 @@ protected:
 
 private:
     void WriteConnected(VARIANT_BOOL Value);
+    static void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };
 
