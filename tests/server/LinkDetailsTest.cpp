@@ -1,0 +1,63 @@
+// Smaller contracts of the device link: the trace lines, the error handler's log entry,
+// reading the acknowledgement's reason, and the timed pump.
+#include <algorithm>
+#include <chrono>
+
+#include "PulsynTestSupport.h"
+#include "base/HostInfo.h"
+
+using namespace std::chrono_literals;
+using quor::TfrmComm;
+
+namespace bench {
+namespace {
+
+class LinkDetailsTest : public PulsynTest {
+protected:
+    void SetUp() override {
+        PulsynTest::SetUp();
+        ConnectTo(p);
+    }
+    quor::TPulsyn p;
+};
+
+TEST_F(LinkDetailsTest, DialoguesAndSendsLeaveTraceLines) {
+    std::vector<std::string> lines;
+    quor::SetTraceListenerForTesting([&](const std::string& line) { lines.push_back(line); });
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    ASSERT_EQ(p.Trigger(3), S_OK);
+    quor::SetTraceListenerForTesting(nullptr);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Dialogue:E", "Send:>0002ER", "Send:>0002T3"}));
+}
+
+TEST_F(LinkDetailsTest, LineErrorsAreLoggedAsSentEntries) {
+    quor::frmComm->Log().Clear();
+    quor::frmComm->Comm32Error(nullptr, 8);
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"> Comm32 Errors: Errors Number=8"});
+}
+
+TEST_F(LinkDetailsTest, TheReasonOfARefusal) {
+    EXPECT_EQ(TfrmComm::ParseErrorResult("OK.12"), "");
+    EXPECT_EQ(TfrmComm::ParseErrorResult("ER:Bad"), "Bad");
+    EXPECT_EQ(TfrmComm::ParseErrorResult("ER"), "");
+    EXPECT_EQ(TfrmComm::ParseErrorResult(""), "");
+}
+
+TEST_F(LinkDetailsTest, TheLongDialogueFormIsTheShortOne) {
+    EXPECT_EQ(quor::frmComm->Dialogue("Y4", 99.0, 3, true, true), "OK.");
+    EXPECT_EQ(DeviceA().Frames(), std::vector<std::string>{"Y4R"});
+}
+
+TEST_F(LinkDetailsTest, WaitHandlesInputWhileItWaits) {
+    ASSERT_EQ(p.ClearParadigm(), S_OK);  // from now on the receive handler reads input
+    quor::frmComm->Log().Clear();
+    quor::frmComm->Wait(0);  // returns at once
+    quor::frmComm->SendCommand("T1");
+    quor::frmComm->Wait(0.2f);  // the device's "=" arrives and is read meanwhile
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "< ="), lines.end());
+    EXPECT_EQ(quor::frmComm->Comm32().InQueCount(), 0);
+}
+
+}  // namespace
+}  // namespace bench
