@@ -236,6 +236,30 @@ TEST_F(ComServerTest, LateBoundSetterReturnsTheAcknowledgement) {
     EXPECT_EQ(object->put_Connected(VARIANT_FALSE), S_OK);
 }
 
+TEST_F(ComServerTest, TheLibraryStaysLoadedWhileItsWindowLives) {
+    Ref<IPulsyn> object;
+    object.p = NewObject();
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    ASSERT_EQ(object->Connect(&connected), S_OK);  // makes the process's window, with or without a port
+    object.reset();
+    // No object and no lock: the run time may unload the library now...
+    EXPECT_EQ(Dll().canUnloadNow(), S_OK);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(Dll().module, path, MAX_PATH);
+    // ...but the library keeps itself loaded under the window and its port, however often
+    // it is freed.
+    for (int i = 0; i < 8 && GetModuleHandleW(path); ++i) FreeLibrary(Dll().module);
+    if (!GetModuleHandleW(path)) {
+        ADD_FAILURE() << "the library was unloaded while its window still exists";
+        Dll() = Library(path);  // the following tests need it
+        return;
+    }
+    object.p = NewObject();
+    EXPECT_EQ(object->put_Connected(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(object->ClearParadigm(), S_OK);
+    EXPECT_EQ(object->put_Connected(VARIANT_FALSE), S_OK);
+}
+
 }  // namespace
 
 // One main for the three files of this program: the apartment every test runs in.
