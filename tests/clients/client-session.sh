@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Runs an example session through a real automation client under Wine and checks it.
+#
+#   client-session.sh <pulsyn-sim> <wine.sh> <prefix> <loader> <system-dir> <QuorLib.dll> <shim> <script>
+#
+# Registers the DLL with the regsvr32 of <system-dir> (system32 for 64 bits, syswow64 for 32),
+# links COM7 to a simulated stimulator, runs <script> with that folder's cscript and COM7 on
+# its command line, asks the simulator what it received, unregisters, and hands the session's
+# output, the frames, the device state and the saved log to check_session.py.
+set -euo pipefail
+sim=$1; wine_sh=$2; prefix=$3; loader=$4; sysdir=$5; dll=$6; shim=$7; script=$8
+here=$(cd "$(dirname "$0")" && pwd)
+
+work=$(mktemp -d)
+sim_pid=""
+registered=0
+winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); printf 'Z:%s' "${p//\//\\}"; }
+wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
+cleanup() {
+    if [ "$registered" = 1 ]; then wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")" || true; fi
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+    rm -f "$prefix/dosdevices/com7"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# One control command to the simulator, one line of JSON back.
+control() {
+    local fd line
+    exec {fd}<>"/dev/tcp/127.0.0.1/$port"
+    printf '%s\n' "$1" >&"$fd"
+    read -r -t 60 line <&"$fd"
+    exec {fd}>&-
+    printf '%s\n' "$line"
+}
+
+mkfifo "$work/sim.out"
+"$sim" --quiet --link "$work/device" --state-file "$work/state.json" >"$work/sim.out" </dev/null &
+sim_pid=$!
+exec {sim_out}<"$work/sim.out"
+read -r -t 20 _ <&"$sim_out"          # the client's path (we use the link)
+read -r -t 20 control_line <&"$sim_out"
+port=${control_line##*:}
+mkdir -p "$prefix/dosdevices"
+ln -sfn "$work/device" "$prefix/dosdevices/com7"
+
+echo "== regsvr32 from $sysdir"
+wine "C:\\windows\\$sysdir\\regsvr32.exe" /s "$(winpath "$dll")"
+registered=1
+
+cp "$script" "$work/"
+echo "== cscript from $sysdir: $(basename "$script") COM7"
+# The modem-line shim goes to the Wine process only.
+LD_PRELOAD="$shim" wine "C:\\windows\\$sysdir\\cscript.exe" //nologo "$(winpath "$work/$(basename "$script")")" \
+    COM7 "/log:$(winpath "$work/session.rtf")" >"$work/output.txt" || status=$?
+tr -d '\r' <"$work/output.txt"
+if [ "${status:-0}" != 0 ]; then echo "FAIL: the session ended with exit code $status" >&2; exit 1; fi
+
+control "wait idle" >/dev/null
+control frames >"$work/frames.json"
+control quit >/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")"
+registered=0
+
+python3 "$here/check_session.py" "$work/output.txt" "$work/frames.json" "$work/state.json" "$work/session.rtf"
