@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The per-user registration that the install guide describes, through regsvr32 under Wine:
+#
+#   per-user-registration.sh <wine.sh> <prefix> <loader> <system-dir> <QuorLib.dll>
+#
+# "regsvr32 QuorLib.dll /RegServerPerUser" puts the class under HKEY_CURRENT_USER\Software\Classes
+# and nothing under the machine's classes; "regsvr32 /u QuorLib.dll /UnregServerPerUser" removes
+# it again. Wine's regsvr32 takes the switch for a second file name and says it cannot load it
+# (exit code 3); the guide says so, and this test holds it to that.
+set -euo pipefail
+wine_sh=$1; prefix=$2; loader=$3; sysdir=$4; dll=$5
+clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
+winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); printf 'Z:%s' "${p//\//\\}"; }
+wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
+regsvr32() { wine "C:\\windows\\$sysdir\\regsvr32.exe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# The reg.exe of the same bitness sees the same view of the registry as the DLL.
+present() { wine "C:\\windows\\$sysdir\\reg.exe" query "$1" </dev/null >/dev/null 2>&1; }
+dll_path=$(winpath "$dll")
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+user_keys=("HKCU\\Software\\Classes\\QuorLib.Pulsyn\\Clsid" "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32")
+machine_keys=("HKLM\\Software\\Classes\\QuorLib.Pulsyn" "HKLM\\Software\\Classes\\CLSID\\$clsid")
+trap 'regsvr32 /s /u "$dll_path" /UnregServerPerUser >/dev/null || true' EXIT
+
+echo "== regsvr32 $dll_path /RegServerPerUser"
+status=0; output=$(regsvr32 "$dll_path" /RegServerPerUser) || status=$?
+echo "$output (exit code $status)"
+grep -q "Successfully registered DLL '$(printf '%s' "$dll_path" | sed 's/[\\]/\\\\/g')'" <<<"$output" || fail "no success message for the DLL"
+[ "$status" = 3 ] || fail "exit code $status, the guide says 3"
+for key in "${user_keys[@]}"; do present "$key" || fail "missing: $key"; done
+for key in "${machine_keys[@]}"; do present "$key" && fail "written machine-wide: $key"; done
+
+echo "== regsvr32 /u $dll_path /UnregServerPerUser"
+regsvr32 /u "$dll_path" /UnregServerPerUser || true
+for key in "${user_keys[@]}" "HKCU\\Software\\Classes\\CLSID\\$clsid"; do present "$key" && fail "left behind: $key"; done
+
+[ "$failures" = 0 ] && echo "per-user registration as documented"
+exit $((failures > 0))
