@@ -1,53 +1,147 @@
 #!/usr/bin/env bash
-# The main job: a lab session against the bundled stimulator simulator, no hardware needed.
-# Sets itself up, builds, starts the simulator on a virtual serial line, runs one scripted
-# session through the library (connect, program a paradigm, trigger, copy, save the log),
-# shows what the simulated stimulator holds afterwards, and cleans up.
+# The main job: a real client session with the registered QuorLib.dll, against the bundled
+# stimulator simulator, no hardware needed.
+#
+#   ./scripts/demo.sh            VBScript through the registered 64-bit DLL, under Wine
+#   ./scripts/demo.sh --native   the same session from a C++ program, natively on Linux
+#
+# Sets itself up and builds; makes a private Wine prefix (build/demo/prefix), registers the
+# DLL there with regsvr32, starts the simulator on a serial line that the prefix sees as COM7,
+# and runs examples/session.vbs through Wine's cscript with the argument COM7. Then prints the
+# session's output, the traffic log the session saved, and what the simulated stimulator
+# holds. Unregisters and stops everything it started on the way out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh >/dev/null
-cmake --preset native >/dev/null
-cmake --build --preset native --target pulsyn-sim pulsyn-demo quorval >/dev/null
+root=$PWD
 
-work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkfifo "$work/sim.out"
-build/native/tools/pulsyn-sim/pulsyn-sim --quiet --state-file "$work/state.json" >"$work/sim.out" </dev/null &
-sim_pid=$!
-exec 3<"$work/sim.out"
-read -r sim_path <&3
-read -r control <&3
-echo "Simulated stimulator on $sim_path (control ${control#control })."
-echo
-
-# On Linux, COM7 names whatever device QUORLIB_COM7 points at.
-QUORLIB_COM7="$sim_path" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf"
-
-kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=""
-echo
-echo "What the stimulator holds now (paradigms 2 and 3, channels 1 and 2):"
-python3 - "$work/state.json" <<'PY'
+# What the simulated stimulator holds: paradigms 2 and 3, channels 1 and 2, and the triggers.
+show_state() {
+    python3 - "$1" <<'PY'
 import json, sys
 state = json.load(open(sys.argv[1]))
-print(f"  selected paradigm: {state['paradigm']}; triggers: " +
-      ", ".join(f"channel {t['channel']}" for t in state['triggers']))
+modes = dict(O="off", F="free run", N="train", G="triggered", C="DC", T="gate", W="twin")
+shapes = dict(M="monopolar", B="bipolar", R="ramp")
+def seconds(text):
+    value = float(text)
+    return f"{value * 1000:g} ms" if value < 1 else f"{value:g} s"
+print(f"  selected paradigm {state['paradigm']}; triggers fired: " +
+      (", ".join(f"channel {t['channel']} (paradigm {t['paradigm']})" for t in state["triggers"]) or "none"))
 for p in state["paradigms"]:
     if p["number"] not in (2, 3):
         continue
     for c in p["channels"]:
-        if c["channel"] in (1, 2):
-            fields = ", ".join(f"{k} {c[k]}" for k in ("mode", "shape", "delay", "duration", "interval", "count", "voltage", "step") if c.get(k) not in (None, ""))
-            print(f"  paradigm {p['number']} channel {c['channel']}: {fields}")
+        if c["channel"] not in (1, 2):
+            continue
+        print(f"  paradigm {p['number']} channel {c['channel']}: {modes.get(c['mode'], c['mode'])}, "
+              f"{shapes.get(c['shape'], c['shape'])}, delay {seconds(c['delay'])}, "
+              f"duration {seconds(c['duration'])}, interval {seconds(c['interval'])}, "
+              f"{float(c['count']):g} pulses, {float(c['voltage']):g} V, step {float(c['step']):+g} V")
+    if p["links"]:
+        print(f"  paradigm {p['number']} links: {p['links']}")
 PY
+}
+
+native_demo() {
+    cmake --preset native >/dev/null
+    cmake --build --preset native --target pulsyn-sim pulsyn-demo quorval >/dev/null
+    work=$(mktemp -d)
+    sim_pid=""
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+    mkfifo "$work/sim.out"
+    build/native/tools/pulsyn-sim/pulsyn-sim --quiet --state-file "$work/state.json" >"$work/sim.out" </dev/null &
+    sim_pid=$!
+    exec 3<"$work/sim.out"
+    read -r sim_path <&3
+    read -r control <&3
+    echo "Simulated stimulator on $sim_path (control ${control#control })."
+    echo
+    # On Linux, COM7 names whatever device QUORLIB_COM7 points at.
+    QUORLIB_COM7="$sim_path" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf"
+    kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=""
+    echo
+    echo "What the stimulator holds now:"
+    show_state "$work/state.json"
+    echo
+    echo "Device number text for a few values (what the stimulator receives):"
+    build/native/tools/quorval/quorval 0.025 0.0004 12345 -2.5 1e10 | sed 's/^/  /' || true
+}
+
+./scripts/setup.sh >/dev/null
+if [ "${1:-}" = "--native" ]; then
+    native_demo
+    exit 0
+fi
+
+echo "Building the 64-bit QuorLib.dll and the simulator (build/win64)..."
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target QuorLib quor_host_sim quor_host_support >/dev/null
+dll=$root/build/win64/src/server/QuorLib.dll
+sim=$root/build/win64/host/native/tools/pulsyn-sim/pulsyn-sim
+# Wine's serial driver needs modem lines that a Linux pseudo-terminal lacks: this small
+# library, preloaded into Wine only, supplies them (a null-modem cable, in effect).
+shim=$root/build/win64/host/support/libquor_modemshim64.so
+prefix=$root/build/demo/prefix
+wine_sh=$root/cmake/wine.sh
+
+work=$(mktemp -d)
+sim_pid=""
+registered=0
+wine_started=0
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+wine() { "$wine_sh" run "$prefix" /usr/lib/wine/wine64 "$@"; }
+cleanup() {
+    if [ "$registered" = 1 ]; then wine regsvr32 /s /u "$(winpath "$dll")" || true; fi
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+    rm -f "$prefix/dosdevices/com7"
+    if [ "$wine_started" = 1 ]; then "$wine_sh" stop "$prefix"; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "Starting a private Wine prefix (build/demo/prefix; the first time takes a minute)..."
+mkdir -p "$(dirname "$prefix")"
+wine_started=1
+"$wine_sh" start "$prefix"
+
+echo "Registering QuorLib.dll: regsvr32 $(winpath "$dll")"
+wine regsvr32 /s "$(winpath "$dll")"
+registered=1
+
+mkfifo "$work/sim.out"
+"$sim" --quiet --link "$work/stimulator" --state-file "$work/state.json" >"$work/sim.out" </dev/null &
+sim_pid=$!
+exec 3<"$work/sim.out"
+read -r -t 20 sim_path <&3
+read -r -t 20 control <&3
+ln -sfn "$work/stimulator" "$prefix/dosdevices/com7"
+echo "Simulated stimulator on $sim_path, which the prefix sees as COM7."
 echo
-echo "The saved session log is Rich Text Format; its first lines:"
-head -n 6 "$work/session.rtf" | sed 's/^/  /'
+echo "cscript //nologo examples\\session.vbs COM7 /log:$(winpath "$work/session.rtf")"
+echo "------------------------------------------------------------------------------"
+cp examples/session.vbs "$work/session.vbs"
+status=0
+LD_PRELOAD="$shim" wine cscript //nologo "$(winpath "$work/session.vbs")" COM7 "/log:$(winpath "$work/session.rtf")" \
+    | tr -d '\r' || status=$?
+echo "------------------------------------------------------------------------------"
+
+# Let the simulator finish what it received, then end it so that it writes its state.
+port=${control##*:}
+exec 4<>"/dev/tcp/127.0.0.1/$port"
+printf 'wait idle\nquit\n' >&4
+timeout 60 cat <&4 >/dev/null || true
+exec 4>&-
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+wine regsvr32 /s /u "$(winpath "$dll")"
+registered=0
+echo "Unregistered QuorLib.dll."
 echo
-echo "Device number text for a few values (what the stimulator receives):"
-build/native/tools/quorval/quorval 0.025 0.0004 12345 -2.5 1e10 | sed 's/^/  /' || true
+if [ -s "$work/session.rtf" ]; then
+    echo "The traffic log the session saved (Rich Text Format; -> sent to the stimulator, <- received):"
+    python3 scripts/session-log.py "$work/session.rtf"
+    echo
+fi
+echo "What the simulated stimulator holds now:"
+show_state "$work/state.json"
+exit "$status"
