@@ -138,8 +138,9 @@ registered=0
 echo "Unregistered QuorLib.dll."
 echo
 if [ -s "$work/session.rtf" ]; then
-    echo "The traffic log the session saved (Rich Text Format; -> sent to the stimulator, <- received):"
-    python3 scripts/session-log.py "$work/session.rtf"
+    echo "The traffic log the session saved, one command a line (-> sent to the stimulator, <- received;"
+    echo "the file is Rich Text Format with one line per write or read, sent in red, received in green):"
+    python3 scripts/session-log.py --by-command "$work/session.rtf"
     echo
 fi
 echo "What the simulated stimulator holds now:"

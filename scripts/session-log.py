@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Prints a traffic log saved by SaveSessionCommands (Rich Text Format) as plain text.
 
-    session-log.py FILE.rtf
+    session-log.py [--by-command] FILE.rtf
 
 One line per entry: its time, "->" for bytes sent to the stimulator (red in the log), "<-"
-for bytes received from it (green), and the bytes themselves.
+for bytes received from it (green), and the bytes themselves. With --by-command, one line per
+command instead: the time it went out, all bytes sent and all bytes received until the next
+command, each run together as on the wire.
 """
 import re
 import sys
@@ -63,14 +65,26 @@ def entries(rtf):
         yield line_colour, "".join(line)
 
 
-def main(path):
+def main(arguments):
+    by_command = "--by-command" in arguments
+    path = [a for a in arguments if a != "--by-command"][0]
     marker = {1: "->", 2: "<-"}  # the log's colour table: red sent, green received
+    lines = []
     for colour, text in entries(open(path, "rb").read()):
         if not text.strip(" \0"):
             continue
         stamp, _, data = text.partition(":.....")
-        print(f"  {stamp}  {marker.get(colour, '  ')} {data}")
+        if not by_command:
+            print(f"  {stamp}  {marker.get(colour, '  ')} {data}")
+        elif colour == 1 and data == "=" or not lines:
+            # The prompt byte goes out ahead of every command: a new command starts.
+            lines.append([stamp, "", ""])
+            lines[-1][1] += data
+        else:
+            lines[-1][1 if colour == 1 else 2] += data
+    for stamp, sent, received in lines:
+        print(f"  {stamp}  -> {sent:<22} <- {received}")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1:])
