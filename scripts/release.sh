@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds what QuorLib ships and assembles it in dist/QuorLib-<version>/:
+#
+#   x64/QuorLib.dll, x86/QuorLib.dll     the automation server for 64-bit and 32-bit programs
+#   simulator/pulsyn-sim.exe             the stimulator simulator for Windows (64-bit)
+#   simulator/pulsyn-sim                 the same for Linux (x86-64)
+#   examples/                            the lab session in VBScript, JScript, VBA, Python,
+#                                        MATLAB and C#
+#   INSTALL.md                           registering, bitness, ports, errors
+#   SHA256SUMS
+#
+# Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
+out=dist/QuorLib-$version
+
+./scripts/setup.sh >/dev/null
+build() {  # preset targets...
+    local preset=$1; shift
+    echo "release: building $* ($preset)"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target "$@" >/dev/null
+}
+build win64 QuorLib pulsyn-sim
+build win32 QuorLib
+build native pulsyn-sim
+
+rm -rf "$out"
+mkdir -p "$out/x64" "$out/x86" "$out/simulator" "$out/examples"
+# Shipped without debugging information.
+x86_64-w64-mingw32-strip -o "$out/x64/QuorLib.dll" build/win64/src/server/QuorLib.dll
+i686-w64-mingw32-strip -o "$out/x86/QuorLib.dll" build/win32/src/server/QuorLib.dll
+x86_64-w64-mingw32-strip -o "$out/simulator/pulsyn-sim.exe" build/win64/tools/pulsyn-sim/pulsyn-sim.exe
+strip -o "$out/simulator/pulsyn-sim" build/native/tools/pulsyn-sim/pulsyn-sim
+tar -C examples --exclude=__pycache__ --exclude=bin --exclude=obj -cf - . | tar -C "$out/examples" -xf -
+mv "$out/examples/INSTALL.md" "$out/INSTALL.md"
+(cd "$out" && find . -type f ! -name SHA256SUMS | sort | xargs sha256sum >SHA256SUMS)
+
+echo "release: $out"
+(cd "$out" && find . -type f | sort | while read -r f; do printf '  %-36s %9s bytes\n' "${f#./}" "$(stat -c %s "$f")"; done)
