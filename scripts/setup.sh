@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang
+  clang libclang-rt-14-dev
   mingw-w64 mingw-w64-tools
   wine64 wine32:i386 wine64-tools libwine-dev fonts-wine
   gcc-multilib
