@@ -7,6 +7,9 @@
 // is 2 on both.
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -314,15 +317,80 @@ namespace quor {
 // it does not tell when more input arrives while some is waiting unread, when the output
 // queue has drained or when a modem line has changed. So the port tells the thread when it
 // reads, purges or writes, the thread looks at the queues and lines whenever it wakes, and
-// while output or unread input is pending it looks again every few milliseconds.
+// while output is pending it looks again every few milliseconds. On Linux an edge-triggered
+// epoll reports every arrival of input, so a reply that trickles in at the line rate is
+// reported byte by byte, at once; elsewhere unread input is looked at every few milliseconds.
 struct TCommEventThread::Watch {
     std::atomic<bool> outputPending{false};
     std::atomic<bool> inputTaken{false};
 };
 
 namespace {
-// How long the thread sleeps between looks while output or unread input is pending.
+// How long the thread sleeps between looks while output (or, without epoll, unread input)
+// is pending.
 constexpr int kLookAgainMs = 10;
+
+// Waits for the thread's wake-up and for the line: input waiting (every new arrival, where
+// the system can tell) and hang-up.
+class TLineWaiter {
+public:
+    struct TResult {
+        bool woken = false;   // the wake-up event was set
+        bool hungUp = false;  // the line is gone, or the wait failed
+    };
+
+    TLineWaiter(int wake, int fd, bool wantRx) : FWake(wake), FFd(fd), FWantRx(wantRx) {
+#ifdef __linux__
+        FEpoll = epoll_create1(EPOLL_CLOEXEC);
+        epoll_event wakeEvent{};
+        wakeEvent.events = EPOLLIN;
+        wakeEvent.data.fd = wake;
+        epoll_event lineEvent{};
+        lineEvent.events = (wantRx ? static_cast<uint32_t>(EPOLLIN) : 0u) | EPOLLET;
+        lineEvent.data.fd = fd;
+        if (FEpoll >= 0 && (epoll_ctl(FEpoll, EPOLL_CTL_ADD, wake, &wakeEvent) != 0 ||
+                            epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &lineEvent) != 0)) {
+            close(FEpoll);
+            FEpoll = -1;
+        }
+#endif
+    }
+    ~TLineWaiter() {
+        if (FEpoll >= 0) close(FEpoll);
+    }
+    TLineWaiter(const TLineWaiter&) = delete;
+    TLineWaiter& operator=(const TLineWaiter&) = delete;
+
+    // Whether each new arrival of input is reported even while earlier input lies unread.
+    bool ReportsEveryArrival() const { return FEpoll >= 0; }
+
+    TResult Wait(bool inputReported, bool lineGone, int timeoutMs) {
+        TResult result;
+#ifdef __linux__
+        if (FEpoll >= 0 && !lineGone) {
+            epoll_event events[2];
+            const int n = epoll_wait(FEpoll, events, 2, timeoutMs);
+            if (n < 0 && errno != EINTR) result.hungUp = true;
+            for (int i = 0; i < n; ++i) {
+                if (events[i].data.fd == FWake) result.woken = true;
+                if (events[i].data.fd == FFd && (events[i].events & (EPOLLHUP | EPOLLERR))) result.hungUp = true;
+            }
+            return result;
+        }
+#endif
+        pollfd p[2] = {{FWake, POLLIN, 0}, {FFd, static_cast<short>(FWantRx && !inputReported ? POLLIN : 0), 0}};
+        const int n = poll(p, lineGone ? 1 : 2, timeoutMs);
+        if (n < 0 && errno != EINTR) result.hungUp = true;
+        result.woken = p[0].revents & POLLIN;
+        if (!lineGone && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) result.hungUp = true;
+        return result;
+    }
+
+private:
+    int FWake, FFd;
+    bool FWantRx;
+    int FEpoll = -1;
+};
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
@@ -362,18 +430,18 @@ void TCommEventThread::Execute() {
     int inputCount = 0;
     int lines = -1;
     bool hungUp = false;
+    TLineWaiter waiter(wake, fd, wantRx);
     while (!Terminated()) {
         uint32_t mask = 0;
         {
             std::lock_guard<std::mutex> guard(FHandleLock);
             if (FStopped) break;
-            const bool lookAgain = !hungUp && (inputReported || FWatch->outputPending.load());
-            pollfd p[2] = {{wake, POLLIN, 0}, {fd, static_cast<short>(wantRx && !inputReported ? POLLIN : 0), 0}};
-            const int n = poll(p, hungUp ? 1 : 2, lookAgain ? kLookAgainMs : -1);
+            const bool inputToLookAt = inputReported && !waiter.ReportsEveryArrival();
+            const bool lookAgain = !hungUp && (inputToLookAt || FWatch->outputPending.load());
+            const TLineWaiter::TResult woke = waiter.Wait(inputReported, hungUp, lookAgain ? kLookAgainMs : -1);
             if (Terminated()) break;
-            if (n < 0 && errno != EINTR) hungUp = true;
-            if (p[0].revents & POLLIN) FEvent.ResetEvent();
-            if (!hungUp && (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            if (woke.woken) FEvent.ResetEvent();
+            if (!hungUp && woke.hungUp) {
                 // The other end has gone (a pulled adapter, a closed pseudo-terminal). A
                 // terminal that has hung up stays so: from now on only Stop is awaited.
                 hungUp = true;
