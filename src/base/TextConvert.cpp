@@ -76,6 +76,40 @@ double StrToFloat(const std::string& text) {
     throw EConvertError(InvalidFloatMessage(text));
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(const char16_t* text) {
+    std::string utf8;
+    if (!text) return utf8;
+    for (const char16_t* p = text; *p; ++p) {
+        char32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        AppendUtf8(utf8, c);
+    }
+    return utf8;
+}
+
 std::string IntToDec(uint64_t value, int width) {
     std::string digits = std::to_string(value);
     if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');

@@ -25,6 +25,11 @@ std::optional<double> ParseFloat(std::string_view text);
 // As ParseFloat, but raises EConvertError "'%s' is not a valid floating point value".
 double StrToFloat(const std::string& text);
 
+// Appends one Unicode code point in UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+// UTF-16 text up to its terminating zero as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const char16_t* text);
+
 // Non-negative integer in decimal, zero-padded to at least `width` digits.
 std::string IntToDec(uint64_t value, int width = 1);
 // Non-negative integer in upper-case hexadecimal, at least one digit, no prefix.

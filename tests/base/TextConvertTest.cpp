@@ -62,3 +62,12 @@ TEST(NumberText, DecimalAndHexForms) {
     EXPECT_EQ(IntToHex(12), "C");
     EXPECT_EQ(IntToHex(255), "FF");
 }
+
+TEST(UnicodeText, Utf16BecomesUtf8WithSurrogatePairsAndLoneOnesReplaced) {
+    EXPECT_EQ(Utf16ToUtf8(u"C:\\data\\session.rtf"), "C:\\data\\session.rtf");
+    EXPECT_EQ(Utf16ToUtf8(u"\u00e9\u20ac"), "\xc3\xa9\xe2\x82\xac");
+    EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xf0\x9f\x98\x80");
+    const char16_t lone[] = {0xD800, u'a', 0};
+    EXPECT_EQ(Utf16ToUtf8(lone), "\xef\xbf\xbd" "a");
+    EXPECT_EQ(Utf16ToUtf8(nullptr), "");
+}
