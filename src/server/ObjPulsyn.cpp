@@ -85,6 +85,12 @@ HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
 void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     const bool wanted = Value != 0;
     if (wanted == (FConnected != 0)) return;
+    // A call that arrives while a command waits for its reply (from a button handler, say)
+    // would destroy the window and port under that waiting command.
+    if (frmComm && frmComm->InDialogue()) {
+        throw Exception("Cannot change the connection while a command is waiting for the stimulator's reply: "
+                        "wait until that call has returned.");
+    }
     if (wanted) {
         DestroyWindowQuietly();
 #ifdef QUOR_AUTOMATION

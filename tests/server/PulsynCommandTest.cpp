@@ -290,3 +290,36 @@ TEST_F(CommandTest, ACommandArrivingDuringADialogueIsRefusedAndTheFirstCompletes
 
 }  // namespace
 }  // namespace bench
+
+namespace bench {
+namespace {
+
+TEST_F(CommandTest, DisconnectingDuringADialogueIsRefusedAndTheDialogueCompletes) {
+    DeviceA().SetFault("delay=300");
+    quor::TPulsyn other;
+    ASSERT_EQ(other.put_Connected(VARIANT_TRUE), S_OK);  // a second object, connected meanwhile
+    DeviceA().Reset();
+    DeviceA().SetFault("delay=300");
+    HRESULT nested = S_OK;
+    std::string nestedMessage;
+    std::thread caller([&] {
+        quor::RunOnMainThread([&] {
+            nested = other.put_Connected(VARIANT_FALSE);
+            nestedMessage = LastDescription();
+        });
+    });
+    value = 0;
+    EXPECT_EQ(p.SetChannelShape(2, csRamp, &value), S_OK);
+    caller.join();
+    EXPECT_EQ(value, VARIANT_TRUE);
+    EXPECT_EQ(nested, E_UNEXPECTED);
+    EXPECT_NE(nestedMessage.find("Cannot change the connection while a command is waiting"), std::string::npos)
+        << nestedMessage;
+    EXPECT_NE(quor::frmComm, nullptr);
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    EXPECT_EQ(other.get_Connected(&connected), S_OK);
+    EXPECT_EQ(connected, VARIANT_TRUE);
+}
+
+}  // namespace
+}  // namespace bench
