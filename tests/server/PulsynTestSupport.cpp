@@ -27,6 +27,10 @@ void PulsynTest::SetUp() {
 }
 
 void PulsynTest::TearDown() {
+    // Let the devices finish answering (the "=" of a last trigger, say) while this test's port
+    // is still open, so that no answer reaches the next test's port.
+    DeviceA().WaitForIdle(std::chrono::seconds(3));
+    DeviceB().WaitForIdle(std::chrono::seconds(3));
     quor::frmComm.reset();
     quor::SetHostArgumentsForTesting(nullptr);
     quor::SetDosDeviceQueryForTesting(nullptr);
