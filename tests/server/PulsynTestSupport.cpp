@@ -27,10 +27,17 @@ void PulsynTest::SetUp() {
 }
 
 void PulsynTest::TearDown() {
-    // Let the devices finish answering (the "=" of a last trigger, say) while this test's port
-    // is still open, so that no answer reaches the next test's port.
-    DeviceA().WaitForIdle(std::chrono::seconds(3));
-    DeviceB().WaitForIdle(std::chrono::seconds(3));
+    // No answer of this test may reach the next test's port (the "=" to a last trigger may
+    // still be on its way). A device handles its input in order, so once a final exchange has
+    // been answered and read, everything before it has been answered and read too.
+    if (quor::frmComm && quor::frmComm->Comm32().Enabled() && !quor::frmComm->InDialogue()) {
+        DeviceA().Reset();
+        DeviceB().Reset();
+        try {
+            quor::frmComm->Dialogue("GP");
+        } catch (...) {
+        }
+    }
     quor::frmComm.reset();
     quor::SetHostArgumentsForTesting(nullptr);
     quor::SetDosDeviceQueryForTesting(nullptr);
