@@ -19,15 +19,13 @@ const std::string kEntryMarker = ":.....";
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
 
 bool StartsWithComIgnoringCase(const std::string& argument) {
-    if (argument.size() < 3) return false;
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-    return upper(argument[0]) == 'C' && upper(argument[1]) == 'O' && upper(argument[2]) == 'M';
+    return argument.size() >= 3 && EqualsIgnoringAsciiCase(std::string_view(argument).substr(0, 3), "COM");
 }
 
 std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    // Round up so that the last pass does not wake a fraction early and spin.
-    return std::max(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0));
+    // Rounded up, so that the last pass does not wake a fraction early and spin.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
 }
 
 }  // namespace
@@ -138,11 +136,14 @@ void TfrmComm::Send(const std::string& S) {
     WriteText(kPrompt);
     AddText(kPrompt, true);
     SendBuffer += S;
-    if (!SendBuffer.empty()) {
-        WriteText(SendBuffer);
-        AddText(SendBuffer, true);
-        SendBuffer.clear();
-    }
+    FlushSendBuffer();
+}
+
+void TfrmComm::FlushSendBuffer() {
+    if (SendBuffer.empty()) return;
+    WriteText(SendBuffer);
+    AddText(SendBuffer, true);
+    SendBuffer.clear();
 }
 
 void TfrmComm::SendOld(const std::string& S) {
@@ -191,46 +192,47 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
                         "\" while another command is waiting for the stimulator's reply: "
                         "wait until that call has returned.");
     }
-    FInDialogue = true;
-    ProcessCharEvent = false;
-    std::string result;
-    try {
-        CommReceive(FComm32->InQueCount());
-        const auto start = std::chrono::steady_clock::now();
-        const auto deadline = start + ReplyTimeout;
-        SendCommand(Command + "R");
-        bool header = true;
-        int32_t length = 0;
-        while (std::chrono::steady_clock::now() - start < ReplyTimeout) {
-            ProcessMessages();
-            bool progressed = false;
-            if (CommState) {
-                if (header) {
-                    if (FComm32->InQueCount() >= 5) {
-                        progressed = true;
-                        if (CommReceive(1) == "<") {
-                            length = StrToInt(CommReceive(4));
-                            header = false;
-                        }
-                    }
-                } else if (FComm32->InQueCount() >= length) {
-                    result = CommReceive(length);
-                    break;
-                }
-            }
-            if (!progressed) WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
+    // The link's flags are restored on every way out, exceptions included.
+    struct TDialogueScope {
+        TfrmComm& Form;
+        explicit TDialogueScope(TfrmComm& form) : Form(form) {
+            Form.FInDialogue = true;
+            Form.ProcessCharEvent = false;
         }
-        if (!CommState) SendBuffer.clear();
-        CommReceive(FComm32->InQueCount());
-    } catch (...) {
-        ProcessCharEvent = true;
-        CommState = false;
-        FInDialogue = false;
-        throw;
+        ~TDialogueScope() {
+            Form.ProcessCharEvent = true;
+            Form.CommState = false;
+            Form.FInDialogue = false;
+        }
+    } scope(*this);
+
+    CommReceive(FComm32->InQueCount());
+    const auto deadline = std::chrono::steady_clock::now() + ReplyTimeout;
+    SendCommand(Command + "R");
+    std::string result;
+    bool header = true;
+    int32_t length = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        ProcessMessages();
+        bool progressed = false;
+        if (CommState) {
+            if (header) {
+                if (FComm32->InQueCount() >= 5) {
+                    progressed = true;
+                    if (CommReceive(1) == "<") {
+                        length = StrToInt(CommReceive(4));
+                        header = false;
+                    }
+                }
+            } else if (FComm32->InQueCount() >= length) {
+                result = CommReceive(length);
+                break;
+            }
+        }
+        if (!progressed) WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
     }
-    ProcessCharEvent = true;
-    CommState = false;
-    FInDialogue = false;
+    if (!CommState) SendBuffer.clear();
+    CommReceive(FComm32->InQueCount());
     return result;
 }
 
@@ -266,11 +268,7 @@ void TfrmComm::Comm32RxChar(TCustomComm*, int32_t Count) {
         const std::string text = CommReceive(Count);
         if (static_cast<int32_t>(text.size()) == Count && text.back() == '=') {
             CommState = true;
-            if (!SendBuffer.empty()) {
-                WriteText(SendBuffer);
-                AddText(SendBuffer, true);
-                SendBuffer.clear();
-            }
+            FlushSendBuffer();
         }
     } else if (ProcessCharEvent) {
         CommReceive(Count);

@@ -70,6 +70,7 @@ public:
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
+    void FlushSendBuffer();  // writes and logs the text held for the device, if any
     void DrainOutput();
     void PumpFor(std::chrono::steady_clock::time_point Deadline);
 
