@@ -76,6 +76,15 @@ double StrToFloat(const std::string& text) {
     throw EConvertError(InvalidFloatMessage(text));
 }
 
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (upper(a[i]) != upper(b[i])) return false;
+    }
+    return true;
+}
+
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);

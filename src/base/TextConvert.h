@@ -25,6 +25,9 @@ std::optional<double> ParseFloat(std::string_view text);
 // As ParseFloat, but raises EConvertError "'%s' is not a valid floating point value".
 double StrToFloat(const std::string& text);
 
+// Whether two texts are equal when ASCII letters are compared without regard to case.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // Appends one Unicode code point in UTF-8.
 void AppendUtf8(std::string& out, char32_t c);
 // UTF-16 text up to its terminating zero as UTF-8; a lone surrogate becomes U+FFFD.

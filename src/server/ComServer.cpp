@@ -5,12 +5,12 @@
 #include <olectl.h>
 
 #include <atomic>
-#include <cwctype>
 #include <mutex>
 #include <new>
 #include <stdexcept>
 
 #include "base/HostInfo.h"
+#include "base/TextConvert.h"
 #include "base/WideText.h"
 #include "server/ObjPulsyn.h"
 
@@ -78,15 +78,6 @@ std::wstring GuidText(REFGUID guid) {
 }
 
 std::wstring ProgId() { return g_libraryName + L"." + g_className; }
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towupper(static_cast<unsigned char>(a[i])) != std::towupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 // The factory of the class Pulsyn: every request makes a new, independent object.
 class TPulsynFactory : public IClassFactory {
@@ -279,7 +270,7 @@ bool PerUserFromSwitches(const std::vector<std::string>& arguments) {
     for (const char* name : kSwitches) {
         for (const std::string& argument : arguments) {
             if (argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') &&
-                EqualsIgnoringCase(argument.substr(1), name)) {
+                EqualsIgnoringAsciiCase(std::string_view(argument).substr(1), name)) {
                 const std::string found = name;
                 return found == "REGSERVERPERUSER" || found == "UNREGSERVERPERUSER";
             }

@@ -53,6 +53,14 @@ TEST(FloatText, RefusalNamesTheTextInQuotes) {
     }
 }
 
+TEST(NumberText, AsciiLettersCompareWithoutCase) {
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("com", "COM"));
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("RegServerPerUser", "REGSERVERPERUSER"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("COM", "COM7"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("CON", "COM"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("[", "{"));  // only letters fold
+}
+
 TEST(NumberText, DecimalAndHexForms) {
     EXPECT_EQ(IntToDec(12, 4), "0012");
     EXPECT_EQ(IntToDec(12345, 4), "12345");
