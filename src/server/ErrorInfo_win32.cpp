@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include "base/WideText.h"
+#include "QuorLib_TLB.h"  // IID_IPulsyn
 #include "server/QuorLibIds.h"
 
 namespace quor {
@@ -11,7 +12,7 @@ namespace quor {
 void SetPulsynErrorInfo(const std::string& description) {
     ICreateErrorInfo* create = nullptr;
     if (FAILED(CreateErrorInfo(&create))) return;
-    create->SetGUID(IID_IPulsyn_Value);
+    create->SetGUID(IID_IPulsyn);
     create->SetSource(const_cast<LPOLESTR>(ToWide(kPulsynProgId).c_str()));
     std::wstring text = ToWide(description);
     create->SetDescription(const_cast<LPOLESTR>(text.c_str()));

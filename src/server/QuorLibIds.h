@@ -7,17 +7,11 @@
 //   ChannelShapes      {18E66CEC-75F1-4C18-872A-0D66A4D73543}
 #pragma once
 
-#ifdef _WIN32
-#include <guiddef.h>
-#endif
-
 namespace quor {
 
 constexpr const char* kPulsynProgId = "QuorLib.Pulsyn";
+// The interface's identifier as text, for the native build's error record (on Windows the
+// declarations generated from QuorLib.idl carry IID_IPulsyn itself).
 constexpr const char* kIPulsynIdText = "{3EEA728F-63D9-4C91-AFE7-49375FAFAACD}";
-
-#ifdef _WIN32
-constexpr GUID IID_IPulsyn_Value = {0x3EEA728F, 0x63D9, 0x4C91, {0xAF, 0xE7, 0x49, 0x37, 0x5F, 0xAF, 0xAA, 0xCD}};
-#endif
 
 }  // namespace quor
