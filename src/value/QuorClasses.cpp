@@ -142,9 +142,8 @@ double TQuorValue::AsDouble2() const {
         const double mantissa = StrToFloat(MantissaText(Mantisa));
         return Sign == '-' ? -mantissa : mantissa;
     }
-    const std::string joined = TrimmedChar(Sign) + std::string(TrimControl(MantissaText(Mantisa))) + "E" +
-                               TrimmedChar(ExponentSign) + Exponent;
-    return StrToFloat(joined);
+    // Any other exponent reads exactly as AsDouble reads it.
+    return AsDouble();
 }
 
 }  // namespace quor
