@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/TextConvert.h"
+
 namespace monitor_test {
 
 constexpr int32_t kAutoColour = -1;  // the reader's default text colour
@@ -35,8 +37,7 @@ TReadBack ReadRtfFileWithPlatformReader(const std::string& path, bool withColour
 
 std::string ReadFile(const std::string& path);
 
-// Appends a code point as UTF-8.
-void AppendUtf8(std::string& out, char32_t c);
+using quor::AppendUtf8;  // the readers build UTF-8 text with the library's encoder
 
 // Drops the empty paragraph some writers end a document with, and empty runs.
 void TrimFinalParagraph(TReadBack& doc);
