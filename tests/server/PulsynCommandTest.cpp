@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "PulsynTestSupport.h"
 #include "base/MainThread.h"
@@ -22,6 +23,24 @@ protected:
         PulsynTest::SetUp();
         ConnectTo(p);
     }
+    // Runs `call` on the main thread while `command` waits for the device's reply, as a
+    // window message or a second client call would arrive; gives the call's status and the
+    // error description it left.
+    static std::pair<HRESULT, std::string> CallDuring(const std::function<HRESULT()>& call,
+                                                      const std::function<void()>& command) {
+        HRESULT status = S_OK;
+        std::string message;
+        std::thread other([&] {
+            quor::RunOnMainThread([&] {
+                status = call();
+                message = LastDescription();
+            });
+        });
+        command();
+        other.join();
+        return {status, message};
+    }
+
     TPulsyn p;
     VARIANT_BOOL value = 12345;
 };
@@ -267,54 +286,29 @@ TEST_F(CommandTest, SendOldWaitsForTheDevicesPromptBeforeTheText) {
 
 TEST_F(CommandTest, ACommandArrivingDuringADialogueIsRefusedAndTheFirstCompletes) {
     DeviceA().SetFault("delay=300");
-    HRESULT nested = S_OK;
-    std::string nestedMessage;
-    std::thread other([&] {
-        // Delivered through the main thread's queue while the dialogue waits, as a window
-        // message or a second client call would be.
-        quor::RunOnMainThread([&] {
-            nested = p.ChangeParadigm(2);
-            nestedMessage = LastDescription();
-        });
-    });
     value = 0;
-    EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK);
-    other.join();
+    const auto [nested, message] = CallDuring([&] { return p.ChangeParadigm(2); },
+                                              [&] { EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK); });
     EXPECT_EQ(value, VARIANT_TRUE);
     EXPECT_EQ(nested, E_UNEXPECTED);
-    EXPECT_NE(nestedMessage.find("while another command is waiting for the stimulator's reply"), std::string::npos)
-        << nestedMessage;
+    EXPECT_NE(message.find("while another command is waiting for the stimulator's reply"), std::string::npos)
+        << message;
     ASSERT_TRUE(DeviceA().WaitForIdle(3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"S1BR"});
 }
 
-}  // namespace
-}  // namespace bench
-
-namespace bench {
-namespace {
-
 TEST_F(CommandTest, DisconnectingDuringADialogueIsRefusedAndTheDialogueCompletes) {
-    DeviceA().SetFault("delay=300");
     quor::TPulsyn other;
     ASSERT_EQ(other.put_Connected(VARIANT_TRUE), S_OK);  // a second object, connected meanwhile
     DeviceA().Reset();
     DeviceA().SetFault("delay=300");
-    HRESULT nested = S_OK;
-    std::string nestedMessage;
-    std::thread caller([&] {
-        quor::RunOnMainThread([&] {
-            nested = other.put_Connected(VARIANT_FALSE);
-            nestedMessage = LastDescription();
-        });
-    });
     value = 0;
-    EXPECT_EQ(p.SetChannelShape(2, csRamp, &value), S_OK);
-    caller.join();
+    const auto [nested, message] = CallDuring([&] { return other.put_Connected(VARIANT_FALSE); },
+                                              [&] { EXPECT_EQ(p.SetChannelShape(2, csRamp, &value), S_OK); });
     EXPECT_EQ(value, VARIANT_TRUE);
     EXPECT_EQ(nested, E_UNEXPECTED);
-    EXPECT_NE(nestedMessage.find("Cannot change the connection while a command is waiting"), std::string::npos)
-        << nestedMessage;
+    EXPECT_NE(message.find("Cannot change the connection while a command is waiting"), std::string::npos)
+        << message;
     EXPECT_NE(quor::frmComm, nullptr);
     VARIANT_BOOL connected = VARIANT_FALSE;
     EXPECT_EQ(other.get_Connected(&connected), S_OK);
