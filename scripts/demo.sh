@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/lib/simulator.sh
 
 # What the simulated stimulator holds: paradigms 2 and 3, channels 1 and 2, and the triggers.
 show_state() {
@@ -47,13 +48,10 @@ native_demo() {
     work=$(mktemp -d)
     sim_pid=""
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-    mkfifo "$work/sim.out"
-    build/native/tools/pulsyn-sim/pulsyn-sim --quiet --state-file "$work/state.json" >"$work/sim.out" </dev/null &
-    sim_pid=$!
-    exec 3<"$work/sim.out"
-    read -r sim_path <&3
-    read -r control <&3
-    echo "Simulated stimulator on $sim_path (control ${control#control })."
+    start_simulator build/native/tools/pulsyn-sim/pulsyn-sim "$work" sim --state-file "$work/state.json"
+    sim_pid=$SIM_PID
+    sim_path=$SIM_PATH
+    echo "Simulated stimulator on $sim_path (control 127.0.0.1:$SIM_PORT)."
     echo
     # On Linux, COM7 names whatever device QUORLIB_COM7 points at.
     QUORLIB_COM7="$sim_path" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf"
@@ -87,7 +85,6 @@ work=$(mktemp -d)
 sim_pid=""
 registered=0
 wine_started=0
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine() { "$wine_sh" run "$prefix" /usr/lib/wine/wine64 "$@"; }
 cleanup() {
     if [ "$registered" = 1 ]; then wine regsvr32 /s /u "$(winpath "$dll")" || true; fi
@@ -107,12 +104,9 @@ echo "Registering QuorLib.dll: regsvr32 $(winpath "$dll")"
 wine regsvr32 /s "$(winpath "$dll")"
 registered=1
 
-mkfifo "$work/sim.out"
-"$sim" --quiet --link "$work/stimulator" --state-file "$work/state.json" >"$work/sim.out" </dev/null &
-sim_pid=$!
-exec 3<"$work/sim.out"
-read -r -t 20 sim_path <&3
-read -r -t 20 control <&3
+start_simulator "$sim" "$work" sim --link "$work/stimulator" --state-file "$work/state.json"
+sim_pid=$SIM_PID
+sim_path=$SIM_PATH
 ln -sfn "$work/stimulator" "$prefix/dosdevices/com7"
 echo "Simulated stimulator on $sim_path, which the prefix sees as COM7."
 echo
@@ -125,7 +119,7 @@ LD_PRELOAD="$shim" wine cscript //nologo "$(winpath "$work/session.vbs")" COM7 "
 echo "------------------------------------------------------------------------------"
 
 # Let the simulator finish what it received, then end it so that it writes its state.
-port=${control##*:}
+port=$SIM_PORT
 exec 4<>"/dev/tcp/127.0.0.1/$port"
 printf 'wait idle\nquit\n' >&4
 timeout 60 cat <&4 >/dev/null || true

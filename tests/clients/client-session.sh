@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 sim_pid=""
 registered=0
-winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); printf 'Z:%s' "${p//\//\\}"; }
+. "$here/../../scripts/lib/simulator.sh"
 wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
 cleanup() {
     if [ "$registered" = 1 ]; then wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")" || true; fi
@@ -34,13 +34,9 @@ control() {
     printf '%s\n' "$line"
 }
 
-mkfifo "$work/sim.out"
-"$sim" --quiet --link "$work/device" --state-file "$work/state.json" >"$work/sim.out" </dev/null &
-sim_pid=$!
-exec {sim_out}<"$work/sim.out"
-read -r -t 20 _ <&"$sim_out"          # the client's path (we use the link)
-read -r -t 20 control_line <&"$sim_out"
-port=${control_line##*:}
+start_simulator "$sim" "$work" sim --link "$work/device" --state-file "$work/state.json"
+sim_pid=$SIM_PID
+port=$SIM_PORT
 mkdir -p "$prefix/dosdevices"
 ln -sfn "$work/device" "$prefix/dosdevices/com7"
 

@@ -10,7 +10,7 @@
 set -euo pipefail
 wine_sh=$1; prefix=$2; loader=$3; sysdir=$4; dll=$5
 clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
-winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); printf 'Z:%s' "${p//\//\\}"; }
+. "$(dirname "$0")/../../scripts/lib/simulator.sh"
 wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
 regsvr32() { wine "C:\\windows\\$sysdir\\regsvr32.exe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 # The reg.exe of the same bitness sees the same view of the registry as the DLL.

@@ -9,6 +9,8 @@ set -euo pipefail
 sim=$1; prefix=$2; shift 2
 [ "${1:-}" = "--" ] && shift
 
+. "$(dirname "$0")/../../scripts/lib/simulator.sh"
+
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -19,18 +21,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_device() {  # name -> sets path_<name> and port_<name>
-    local name=$1
-    mkfifo "$work/$name.out"
-    "$sim" --quiet --link "$work/$name" >"$work/$name.out" </dev/null &
-    pids+=($!)
-    local fd
-    exec {fd}<"$work/$name.out"
-    # The simulator prints the client path, then the control port, as soon as both exist.
-    read -r -t 20 "path_$name" <&"$fd"
-    local control
-    read -r -t 20 control <&"$fd"  # "control 127.0.0.1:PORT"
-    printf -v "port_$name" '%s' "${control##*:}"
+start_device() {  # name -> sets port_<name>
+    start_simulator "$sim" "$work" "$1" --link "$work/$1"
+    pids+=("$SIM_PID")
+    printf -v "port_$1" '%s' "$SIM_PORT"
 }
 
 start_device A

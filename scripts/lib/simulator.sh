@@ -1,0 +1,27 @@
+# Shell helpers for running the simulated stimulator next to a client; sourced by the demo
+# and by the Windows tests' wrappers.
+
+# start_simulator <pulsyn-sim> <work-dir> <name> [option...]
+#   Starts the simulator in the background and waits until it has opened its line and its
+#   control port. Sets SIM_PID, SIM_PATH (the client's end of the line) and SIM_PORT (the
+#   control port on 127.0.0.1). Its output stays open on a FIFO <work-dir>/<name>.out.
+start_simulator() {
+    local sim=$1 work=$2 name=$3
+    shift 3
+    mkfifo "$work/$name.out"
+    "$sim" --quiet "$@" >"$work/$name.out" </dev/null &
+    SIM_PID=$!
+    local fd control
+    exec {fd}<"$work/$name.out"
+    # The simulator prints the client path, then "control 127.0.0.1:PORT", once both exist.
+    read -r -t 20 SIM_PATH <&"$fd"
+    read -r -t 20 control <&"$fd"
+    SIM_PORT=${control##*:}
+}
+
+# winpath <file>: the name under which Wine's programs see a Unix file (Z:\...).
+winpath() {
+    local p
+    p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+    printf 'Z:%s' "${p//\//\\}"
+}
