@@ -41,7 +41,17 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   add_test(NAME wine-stop COMMAND ${QUOR_WINE_SCRIPT} stop ${QUOR_WINE_PREFIX})
   set_tests_properties(wine-start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine-stop PROPERTIES FIXTURES_CLEANUP wine)
+  # Goes first in the command of every test that starts a Windows program: where this
+  # build's loader cannot run (a kernel without 32-bit support), the test is skipped.
+  set(QUOR_WINE_GUARD ${QUOR_WINE_SCRIPT} guard ${QUOR_WINE_PREFIX} ${QUOR_WINE_LOADER})
 endif()
+
+# The properties of a test that runs a Windows program under Wine (nothing natively).
+function(quor_wine_test name)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)
+  endif()
+endfunction()
 
 # The command that runs a Windows program of this build (empty natively).
 function(quor_test_launcher out_var)
@@ -61,7 +71,7 @@ function(quor_add_test name)
   endif()
   quor_test_launcher(launcher)
   # WRAPPER: a command that prepares the test's surroundings and then runs the rest.
-  add_test(NAME ${name} COMMAND ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1 ${T_ARGS})
+  add_test(NAME ${name} COMMAND ${QUOR_WINE_GUARD} ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1 ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -75,9 +85,7 @@ function(quor_add_test name)
   if(T_RESOURCE_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
-  if(WIN32 AND CMAKE_CROSSCOMPILING)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
-  endif()
+  quor_wine_test(${name})
   quor_check_imports(${name})
 endfunction()
 
