@@ -320,11 +320,6 @@ namespace quor {
 // while output is pending it looks again every few milliseconds. On Linux an edge-triggered
 // epoll reports every arrival of input, so a reply that trickles in at the line rate is
 // reported byte by byte, at once; elsewhere unread input is looked at every few milliseconds.
-struct TCommEventThread::Watch {
-    std::atomic<bool> outputPending{false};
-    std::atomic<bool> inputTaken{false};
-};
-
 namespace {
 // How long the thread sleeps between looks while output (or, without epoll, unread input)
 // is pending.
@@ -393,8 +388,22 @@ private:
 };
 }  // namespace
 
+// The waiter is set up on the main thread when the port opens, before the thread starts:
+// registering the descriptor from the thread could race with Close, and after a close the
+// next Open may get the same descriptor number.
+struct TCommEventThread::Watch {
+    Watch(int wake, int fd, bool wantRx) : waiter(wake, fd, wantRx) {}
+    TLineWaiter waiter;
+    std::atomic<bool> outputPending{false};
+    std::atomic<bool> inputTaken{false};
+};
+
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
-    : TThread(tpHigher), FCommHandle(Handle), FDriverMask(comm::DriverMask(Events)), FWatch(std::make_unique<Watch>()) {}
+    : TThread(tpHigher),
+      FCommHandle(Handle),
+      FDriverMask(comm::DriverMask(Events)),
+      FWatch(std::make_unique<Watch>(static_cast<int>(FEvent.Handle()), static_cast<int>(Handle),
+                                     (FDriverMask & comm::EvRxChar) != 0)) {}
 
 TCommEventThread::~TCommEventThread() = default;
 
@@ -423,14 +432,13 @@ void TCommEventThread::Stop() {
 void TCommEventThread::Execute() {
     FBodyStarted.store(true);
     const int fd = static_cast<int>(FCommHandle);
-    const int wake = static_cast<int>(FEvent.Handle());
     const bool wantRx = FDriverMask & comm::EvRxChar;
     const uint32_t lineEvents = FDriverMask & (comm::EvCts | comm::EvDsr | comm::EvRing | comm::EvRlsd);
     bool inputReported = false;  // input is waiting that a notification has already told of
     int inputCount = 0;
     int lines = -1;
     bool hungUp = false;
-    TLineWaiter waiter(wake, fd, wantRx);
+    TLineWaiter& waiter = FWatch->waiter;
     while (!Terminated()) {
         uint32_t mask = 0;
         {
