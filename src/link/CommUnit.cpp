@@ -120,6 +120,7 @@ void TfrmComm::OpenPort(int32_t APort) {
     }
     std::this_thread::sleep_for(ReopenPause);
     FComm32->SetDeviceName(PortDeviceName(APort));
+    FPrompts.Restart();
     FComm32->Open();
     FComm32->SetRTSState(true);
     FComm32->SetDTRState(true);
@@ -130,11 +131,17 @@ void TfrmComm::WriteText(const std::string& Text) {
     FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
 }
 
+void TfrmComm::WritePrompt() {
+    FPrompts.AnswerLimit = ReplyTimeout;
+    FPrompts.PromptSent(std::chrono::steady_clock::now());
+    WriteText(kPrompt);
+    AddText(kPrompt, true);
+}
+
 void TfrmComm::Send(const std::string& S) {
     Trace("Send:" + S);
     CommState = true;
-    WriteText(kPrompt);
-    AddText(kPrompt, true);
+    WritePrompt();
     SendBuffer += S;
     FlushSendBuffer();
 }
@@ -152,8 +159,7 @@ void TfrmComm::SendOld(const std::string& S) {
     // The text is queued before the prompt goes out: the device's answer can arrive while
     // the prompt is being logged, and the receive handler must find the text waiting then.
     SendBuffer += S;
-    WriteText(kPrompt);
-    AddText(kPrompt, true);
+    WritePrompt();
 }
 
 void TfrmComm::SendCommand(const std::string& Command) {
@@ -173,6 +179,7 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
         std::fill(buffer.begin(), buffer.end(), '\0');
         const int32_t n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
         if (n <= 0) break;
+        FPrompts.Received(std::string_view(buffer.data(), static_cast<size_t>(n)));
         if (!ended) {
             const size_t length = std::find(buffer.begin(), buffer.begin() + n, '\0') - buffer.begin();
             result.append(buffer.data(), length);
@@ -207,10 +214,12 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     } scope(*this);
 
     CommReceive(FComm32->InQueCount());
+    FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
     const auto deadline = std::chrono::steady_clock::now() + ReplyTimeout;
     SendCommand(Command + "R");
     std::string result;
     bool header = true;
+    bool stale = false;  // the frame being read answers an earlier command: it is logged and skipped
     int32_t length = 0;
     while (std::chrono::steady_clock::now() < deadline) {
         ProcessMessages();
@@ -220,13 +229,19 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
                 if (FComm32->InQueCount() >= 5) {
                     progressed = true;
                     if (CommReceive(1) == "<") {
+                        stale = FPrompts.FrameIsStale(std::chrono::steady_clock::now());
                         length = StrToInt(CommReceive(4));
                         header = false;
                     }
                 }
             } else if (FComm32->InQueCount() >= length) {
-                result = CommReceive(length);
-                break;
+                const std::string payload = CommReceive(length);
+                if (!stale) {
+                    result = payload;
+                    break;
+                }
+                header = true;
+                progressed = true;
             }
         }
         if (!progressed) WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/MonitorWindow.h"
+#include "link/PromptTracker.h"
 #include "link/TrafficLog.h"
 #include "serial/CommInt.h"
 
@@ -70,11 +71,13 @@ public:
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
+    void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     void DrainOutput();
     void PumpFor(std::chrono::steady_clock::time_point Deadline);
 
     std::unique_ptr<TComm> FComm32;
+    TPromptTracker FPrompts;  // tells a reply from a late answer to an earlier command
     TTrafficLog FLog;
     std::unique_ptr<TMonitorWindow> FMonitor;  // destroyed before the log it shows
     void ConnectMonitor();

@@ -142,7 +142,7 @@ void Engine::Handle(const FrameParser::Event& e, double t) {
                 transcript_.Add(Transcript::Event(t, "trigger")
                                     .Int("channel", outcome.trigger->channel)
                                     .Int("paradigm", outcome.trigger->paradigm));
-            if (reply) ScheduleReply(outcome.payload, t);
+            if (reply || faults.answer_all) ScheduleReply(outcome.payload, t);
             return;
         }
     }

@@ -57,10 +57,10 @@ std::string Faults::Apply(std::string_view spec) {
     const bool off = value == "off";
     auto bad = [&] { return "bad value for " + std::string(name) + ": " + std::string(value); };
 
-    if (name == "silence" || name == "pace" || name == "echo") {
+    if (name == "silence" || name == "pace" || name == "echo" || name == "answer-all") {
         auto on = OnOff(value);
         if (!on) return bad();
-        (name == "silence" ? silence : name == "pace" ? pace : echo) = *on;
+        (name == "silence" ? silence : name == "pace" ? pace : name == "echo" ? echo : answer_all) = *on;
     } else if (name == "no-echo") {
         if (has_value) return bad();
         echo = false;
@@ -130,7 +130,7 @@ std::string Faults::Json() const {
         w.Int("hangup_after", *hangup_after);
     else
         w.Null("hangup_after");
-    return w.Bool("echo", echo).Bool("pace", pace).Done();
+    return w.Bool("echo", echo).Bool("pace", pace).Bool("answer_all", answer_all).Done();
 }
 
 }  // namespace pulsyn_sim

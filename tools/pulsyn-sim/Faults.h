@@ -10,6 +10,8 @@
 //   hangup[=N]            after N bytes of the next reply frame (default 3) the line is closed
 //                         (once the client has read them, or 250 ms later); fires once
 //   echo=on|off, no-echo  the answer "=" to the prompt byte
+//   answer-all[=on|off]   commands without "R" (trigger, copy) are answered too, as some
+//                         firmware does
 //   pace[=on|off]         every byte takes its time on the line: 38400 baud, 8N1, 10 bits a
 //                         byte (260.4 us), in both directions
 #pragma once
@@ -34,11 +36,12 @@ struct Faults {
     std::optional<int> hangup_after;
     bool echo = true;
     bool pace = false;
+    bool answer_all = false;
 
     // Applies one "name[=value]" text; returns an error message, empty when applied.
     std::string Apply(std::string_view spec);
     // {"silence":false,"delay_ms":0,"noise":"","split":{"size":0,"gap_ms":0},"bad_length":null,
-    //  "length_offset":0,"hangup_after":null,"echo":true,"pace":false}
+    //  "length_offset":0,"hangup_after":null,"echo":true,"pace":false,"answer_all":false}
     std::string Json() const;
 };
 

@@ -1,0 +1,65 @@
+#include "PromptTracker.h"
+
+#include <algorithm>
+
+namespace quor {
+
+void TPromptTracker::ForgetLostPrompts(TClock::time_point now) {
+    while (!FUnanswered.empty() && now - FUnanswered.front() > AnswerLimit) FUnanswered.pop_front();
+}
+
+void TPromptTracker::PromptSent(TClock::time_point now) {
+    ForgetLostPrompts(now);
+    FUnanswered.push_back(now);
+}
+
+void TPromptTracker::Resynchronise() {
+    FState = TState::Between;
+    FLength.clear();
+    FRemaining = 0;
+}
+
+void TPromptTracker::Received(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        switch (FState) {
+            case TState::Between:
+                if (c == '<') {
+                    FState = TState::Length;
+                    FLength.clear();
+                } else if (c == '=' && !FUnanswered.empty()) {
+                    FUnanswered.pop_front();
+                    FDeviceAnswers = true;
+                }
+                break;
+            case TState::Length:
+                FLength += c;
+                if (FLength.size() < 4) break;
+                FState = TState::Between;
+                if (std::all_of(FLength.begin(), FLength.end(), [](char d) { return d >= '0' && d <= '9'; })) {
+                    FRemaining = std::stoi(FLength);
+                    if (FRemaining > 0) FState = TState::Payload;
+                }
+                break;
+            case TState::Payload: {
+                const size_t taken = std::min(static_cast<size_t>(FRemaining), bytes.size() - i);
+                FRemaining -= static_cast<int32_t>(taken);
+                i += taken - 1;
+                if (FRemaining == 0) FState = TState::Between;
+                break;
+            }
+        }
+    }
+}
+
+void TPromptTracker::Restart() {
+    FUnanswered.clear();
+    Resynchronise();
+}
+
+bool TPromptTracker::FrameIsStale(TClock::time_point now) {
+    ForgetLostPrompts(now);
+    return FDeviceAnswers && !FUnanswered.empty();
+}
+
+}  // namespace quor

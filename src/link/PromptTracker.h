@@ -1,0 +1,50 @@
+// Which prompt bytes the stimulator has answered, so that a reply frame can be told apart
+// from one that belongs to an earlier command.
+//
+// The device answers each prompt byte "=" with an "=" of its own, in order with its reply
+// frames. So a frame that arrives while a prompt sent before it is still unanswered answers
+// an earlier command: a reply that came after its dialogue gave up waiting, or an answer to
+// a command that expects none (a trigger, the copy step).
+//
+// Every byte read from the device is fed through Received: an "=" between frames answers
+// the oldest prompt; "<" + four length digits + that many bytes is a frame, whose payload
+// may hold any byte. Until the device has answered a prompt at all, it is not known to
+// answer them (a device without the answer keeps working as before, unprotected). A prompt
+// left unanswered for longer than a reply may take is taken as lost (a byte garbled on the
+// line), so that one lost answer cannot mark every later reply as stale.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace quor {
+
+class TPromptTracker {
+public:
+    using TClock = std::chrono::steady_clock;
+
+    void PromptSent(TClock::time_point now);
+    void Received(std::string_view bytes);
+    // Forgets a half-read frame: the bytes read next start anew (after input was discarded).
+    void Resynchronise();
+    // The port was opened again: prompts written before will not be answered on it.
+    void Restart();
+    // Whether a reply frame that begins now answers a command sent before the last prompt.
+    bool FrameIsStale(TClock::time_point now);
+    // How long a prompt may stay unanswered before its answer is taken as lost.
+    std::chrono::milliseconds AnswerLimit{15000};
+
+private:
+    void ForgetLostPrompts(TClock::time_point now);
+
+    std::deque<TClock::time_point> FUnanswered;  // the send times of unanswered prompts
+    bool FDeviceAnswers = false;
+    enum class TState { Between, Length, Payload } FState = TState::Between;
+    std::string FLength;
+    int32_t FRemaining = 0;
+};
+
+}  // namespace quor
