@@ -41,6 +41,25 @@ void Require(bool condition, const char* message) {
 constexpr char kModeLetters[] = {'O', 'F', 'N', 'G', 'C', 'T', 'W'};
 constexpr char kShapeLetters[] = {'M', 'B', 'R'};
 
+// The device number keeps four significant digits, so a count of five or more digits
+// reaches the device rounded (12345 would program 12350 pulses). Such a count is refused,
+// naming the nearest counts that go out exactly.
+void RequireExactCount(int32_t count) {
+    const int64_t magnitude = count < 0 ? -static_cast<int64_t>(count) : count;
+    int64_t step = 1;
+    while (magnitude / step >= 10000) step *= 10;
+    if (magnitude % step == 0) return;
+    const int64_t sign = count < 0 ? -1 : 1;
+    std::string nearest;
+    for (int64_t candidate : {magnitude / step * step * sign, (magnitude / step + 1) * step * sign}) {
+        if (candidate < INT32_MIN || candidate > INT32_MAX) continue;  // no count a caller can pass
+        nearest += (nearest.empty() ? "" : " or ") + std::to_string(candidate);
+    }
+    throw Exception("Range Error: N Value " + std::to_string(count) +
+                    " has more than four significant digits, which the stimulator cannot take exactly: use " +
+                    nearest + ".");
+}
+
 void DestroyWindowQuietly() {
     std::unique_ptr<TfrmComm> old = std::move(frmComm);
     try {
@@ -202,6 +221,9 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
                 break;
             case 'I':
                 Require(!(Value < 0.00004 || Value > 3999), "Range Error: Interval Value must be between 40us and 3999s.");
+                break;
+            case 'N':
+                RequireExactCount(static_cast<int32_t>(Value));  // a 32-bit count, held exactly
                 break;
             default:
                 break;

@@ -71,7 +71,7 @@ TEST_F(CommandTest, ValueSettersSendDeviceNumbersAndReportTheAcknowledgement) {
     EXPECT_EQ(p.SetChannelDuration(3, 0.0004, &value), S_OK);
     EXPECT_EQ(p.SetChannelInterval(9, 1, &value), S_OK);
     EXPECT_EQ(p.SetChannelN(2, 100, &value), S_OK);
-    EXPECT_EQ(p.SetChannelN(4, 12345, &value), S_OK);
+    EXPECT_EQ(p.SetChannelN(4, 12350, &value), S_OK);
     EXPECT_EQ(p.SetChannelVoltage(4, -2.5, &value), S_OK);
     EXPECT_EQ(p.SetChannelDeltaV(5, 0.05, &value), S_OK);
     EXPECT_EQ(p.SetChannelDuration(1, 0.000004, &value), S_OK);
@@ -79,7 +79,7 @@ TEST_F(CommandTest, ValueSettersSendDeviceNumbersAndReportTheAcknowledgement) {
     EXPECT_EQ(p.SetChannelDelay(1, 0, &value), S_OK);
     EXPECT_EQ(p.SetChannelDelay(1, 3999, &value), S_OK);
     EXPECT_EQ(p.SetChannelN(1, -3, &value), S_OK);
-    EXPECT_EQ(p.SetChannelN(1, 2147483647, &value), S_OK);
+    EXPECT_EQ(p.SetChannelN(1, 2147000000, &value), S_OK);
     EXPECT_EQ(value, VARIANT_TRUE);
     EXPECT_EQ(DeviceA().Frames(),
               (Frames{"L1+25.00E-3R", "D3+400.0E-6R", "I9+1.000E+0R", "N2+100.0E+0R", "N4+12.35E+3R", "V4-2.500E+0R",
@@ -157,6 +157,16 @@ TEST_F(CommandTest, BadArgumentsAreRefusedBeforeAnyTraffic) {
          [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelInterval(1, 0.000039, v); },
          "Range Error: Interval Value must be between 40us and 3999s."},
         {"SetChannelN(10, 1)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(10, 1, v); }, channel},
+        // Counts the four-digit device number would round: the device would fire another count.
+        {"SetChannelN(1, 12345)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, 12345, v); },
+         "Range Error: N Value 12345 has more than four significant digits, which the stimulator cannot take "
+         "exactly: use 12340 or 12350."},
+        {"SetChannelN(1, -100001)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, -100001, v); },
+         "Range Error: N Value -100001 has more than four significant digits, which the stimulator cannot take "
+         "exactly: use -100000 or -100100."},
+        {"SetChannelN(1, 2147483647)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, 2147483647, v); },
+         "Range Error: N Value 2147483647 has more than four significant digits, which the stimulator cannot take "
+         "exactly: use 2147000000."},
     };
     for (const Refusal& r : refusals) {
         value = 12345;
