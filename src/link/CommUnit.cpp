@@ -168,26 +168,22 @@ void TfrmComm::SendCommand(const std::string& Command) {
 }
 
 std::string TfrmComm::CommReceive(int32_t NumBytes) {
-    std::string result;
-    if (NumBytes <= 0) return result;
+    if (NumBytes <= 0) return {};
     // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
     // pieces, so nothing is left queued to be mistaken for the next reply.
     const int32_t piece = std::max(FComm32->ReadBufSize() - 1, 1);
     std::vector<char> buffer(static_cast<size_t>(piece) + 1);
-    bool ended = false;  // a zero byte ends the text; what follows it is consumed and dropped
+    std::string arrived;  // every byte read, for the log
     while (NumBytes > 0) {
-        std::fill(buffer.begin(), buffer.end(), '\0');
         const int32_t n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
         if (n <= 0) break;
-        FPrompts.Received(std::string_view(buffer.data(), static_cast<size_t>(n)));
-        if (!ended) {
-            const size_t length = std::find(buffer.begin(), buffer.begin() + n, '\0') - buffer.begin();
-            result.append(buffer.data(), length);
-            ended = length < static_cast<size_t>(n);
-        }
+        arrived.append(buffer.data(), static_cast<size_t>(n));
         NumBytes -= n;
     }
-    if (!result.empty()) AddText(result, false);
+    FPrompts.Received(arrived);
+    // The text ends at a zero byte; the log shows every byte that arrived all the same.
+    const std::string result = arrived.substr(0, arrived.find('\0'));
+    if (!arrived.empty()) AddText(arrived, false);
     return result;
 }
 

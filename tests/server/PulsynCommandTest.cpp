@@ -257,6 +257,17 @@ TEST_F(CommandTest, ReplyFramesAreFoundAmongStrayBytesAndPieces) {
     EXPECT_EQ(value, VARIANT_TRUE);
 }
 
+// A zero byte ends the text a read returns, but the log shows every byte that arrived: a
+// stray zero byte alone, and a frame whose payload holds one.
+TEST_F(CommandTest, TheLogShowsEveryReceivedByteAlsoAfterAZeroByte) {
+    DeviceA().SetFault("noise=\\x00<0004O\\x00K.");
+    quor::frmComm->Log().Clear();
+    EXPECT_EQ(p.SetChannelShape(1, csMonopolar, &value), S_OK);
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("< \0", 3)), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("< O\0K.", 6)), lines.end());
+}
+
 TEST_F(CommandTest, OneExchangeShowsEachWriteAndReadInTheLog) {
     quor::frmComm->Log().Clear();
     ASSERT_EQ(p.ClearParadigm(), S_OK);
