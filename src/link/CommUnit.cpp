@@ -128,7 +128,14 @@ void TfrmComm::OpenPort(int32_t APort) {
 }
 
 void TfrmComm::WriteText(const std::string& Text) {
-    FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
+    // A write that runs out of time (a line held by flow control, a stalled adapter) left
+    // the command, or part of it, in the computer: never report that as sent.
+    const int32_t written = FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
+    if (written != static_cast<int32_t>(Text.size())) {
+        RaiseCommError("Write error: the stimulator's port did not take the command within " +
+                           std::to_string(FComm32->WriteTimeout()) + " ms",
+                       kCommTimeoutError);
+    }
 }
 
 void TfrmComm::WritePrompt() {

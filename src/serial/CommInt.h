@@ -95,6 +95,9 @@ public:
 };
 // Raises ECommError: Message + " (Error: <Code>) ", ErrorCode = Code.
 [[noreturn]] void RaiseCommError(const std::string& Message, int32_t Code);
+// The system's code for a transfer that did not finish within its time-out (ERROR_TIMEOUT,
+// 1460, on Windows; ETIMEDOUT on POSIX), for callers that treat a short transfer as an error.
+extern const int32_t kCommTimeoutError;
 
 // The five special characters of the line. Writing one re-applies the owner's line
 // settings (which does nothing while the owner's port is closed).

@@ -23,6 +23,10 @@
 #include "serial/CommInt.h"
 #include "serial/CommPlatform.h"
 
+namespace quor {
+const int32_t kCommTimeoutError = ETIMEDOUT;
+}
+
 namespace quor::platform {
 
 bool SetCustomLineRate(int fd, uint32_t rate, int32_t& error);

@@ -9,6 +9,10 @@
 #include "serial/CommInt.h"
 #include "serial/CommPlatform.h"
 
+namespace quor {
+const int32_t kCommTimeoutError = ERROR_TIMEOUT;
+}
+
 namespace quor::platform {
 
 const int32_t kInvalidParameterError = ERROR_INVALID_PARAMETER;
