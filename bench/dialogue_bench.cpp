@@ -1,8 +1,11 @@
 // Dialogue benchmark: how fast the control object gets commands acknowledged by a simulated
 // stimulator, how that compares with the time the bytes need on a real 38400-baud line,
 // and how much processor time a dialogue spends waiting for a device that stays silent.
+// With --memory N it runs N dialogues instead and prints the resident memory as they go:
+// the traffic log is bounded, so it must level off once the log is full.
 //
 //   dialogue_bench [--count N] [--paced-count N] [--silence-seconds S]
+//   dialogue_bench --memory N
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +14,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <psapi.h>
 #else
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "../tests/server/SimBench.h"
@@ -34,6 +39,21 @@ double ProcessCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+double ResidentMegabytes() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS counters{};
+    K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize / 1048576.0;
+#else
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 #endif
 }
 
@@ -61,15 +81,32 @@ void Report(const char* title, int count, const Run& r) {
                 count, count / r.seconds, 1000 * r.seconds / count, 1000 * r.cpu / count, r.acknowledged);
 }
 
+// Resident memory over a long session of dialogues, at 10^4, 10^5, 2x10^5, 5x10^5, 10^6...
+void MemoryOverASession(quor::TPulsyn& p, int total) {
+    std::printf("%-12s %12s %14s %14s\n", "dialogues", "resident MB", "log entries", "log characters");
+    int done = 0;
+    for (int checkpoint : {10000, 100000, 200000, 500000, 1000000, 2000000, 5000000, 10000000}) {
+        if (checkpoint > total) break;
+        Dialogues(p, checkpoint - done);
+        done = checkpoint;
+        size_t characters = 0;
+        for (const quor::TTrafficEntry& entry : quor::frmComm->Log().Entries()) characters += entry.Text.size();
+        std::printf("%-12d %12.1f %14zu %14zu\n", done, ResidentMegabytes(), quor::frmComm->Log().Entries().size(),
+                    characters);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    int count = 500, pacedCount = 100;
+    int count = 500, pacedCount = 100, memoryCount = 0;
     double silenceSeconds = 15;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--count")) count = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--paced-count")) pacedCount = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--silence-seconds")) silenceSeconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--memory")) memoryCount = std::atoi(argv[i + 1]);
     }
     bench::SimDevice& device = bench::DeviceA();
     device.Reset();
@@ -84,6 +121,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (memoryCount > 0) {
+        MemoryOverASession(p, memoryCount);
+        p.put_Connected(VARIANT_FALSE);
+        return 0;
+    }
     Report("unpaced simulator", count, Dialogues(p, count));
 
     device.SetFault("pace");

@@ -25,7 +25,7 @@ class TMonitorWindow {
 public:
     // How many characters the log holds. When an entry would not fit, the oldest entries are
     // removed (an eighth of the log at a time) and the first line says so.
-    static constexpr size_t kDefaultCapacity = 16u * 1024u * 1024u;
+    static constexpr size_t kDefaultCapacity = TTrafficLog::kCapacity;
 
     TMonitorWindow();
     ~TMonitorWindow();

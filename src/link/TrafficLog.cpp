@@ -3,19 +3,17 @@
 namespace quor {
 
 void TTrafficLog::Append(TTrafficEntry entry) {
+    const TLogBudget::TDrop drop = FBudget.MakeRoom(FBudget.Kept(), entry.Text.size());
+    FEntries.erase(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(drop.Entries));
+    FBudget.Appended(entry.Text.size());
     FEntries.push_back(std::move(entry));
     if (OnAppend) OnAppend(FEntries.back());
 }
 
 void TTrafficLog::Clear() {
     FEntries.clear();
+    FBudget.Clear();
     if (OnClear) OnClear();
-}
-
-std::string TTrafficLog::Text() const {
-    std::string text;
-    for (const TTrafficEntry& entry : FEntries) text += entry.Text;
-    return text;
 }
 
 }  // namespace quor

@@ -107,10 +107,17 @@ TEST_F(MonitorTest, ALongSessionPastTheControlsDefaultLimitKeepsEveryEntry) {
 }
 
 // Past its capacity the log drops its oldest entries, says so on its first line, and goes
-// on with the newest.
+// on with the newest. The link's own copy of the entries is bounded the same way, so a
+// long session does not grow the process.
 TEST_F(MonitorTest, AFullLogDropsItsOldestEntriesAndSaysSo) {
     Link->Monitor().SetCapacity(3000);
+    Link->Log().SetCapacity(3000);
     for (int i = 0; i < 300; ++i) Link->AddText("entry " + std::to_string(i) + ".", i % 2 == 0);
+    size_t kept = 0;
+    for (const quor::TTrafficEntry& entry : Link->Log().Entries()) kept += entry.Text.size();
+    EXPECT_LE(kept, 3000u);
+    EXPECT_GE(kept, 3000u * 7 / 8 - 40);  // trimmed by an eighth at a time, not emptied
+    EXPECT_NE(Link->Log().Entries().back().Text.find("entry 299."), std::string::npos);
     const TReadBack doc = SaveAndRead("full.rtf");
     ASSERT_TRUE(doc.Ok) << doc.Error;
     ASSERT_FALSE(doc.Runs.empty());
