@@ -22,6 +22,7 @@
 
 #include "../tests/server/SimBench.h"
 #include "base/HostInfo.h"
+#include "base/MainThread.h"
 #include "link/CommUnit.h"
 #include "server/ObjPulsyn.h"
 
@@ -143,6 +144,23 @@ int main(int argc, char** argv) {
     const Run silent = Dialogues(p, 1);
     std::printf("%-34s %6.1f s waited   host CPU %.4f s (%.3f%% of one core)\n", "silent device", silent.seconds,
                 silent.cpu, 100 * silent.cpu / silent.seconds);
+
+    // A device that hangs up mid-reply (a pulled cable): the command fails at once, and the
+    // open port of the gone device must cost nothing while the host waits on.
+    device.Reset();
+    device.SetFault("hangup=3");
+    quor::frmComm->ReplyTimeout = std::chrono::seconds(15);
+    const Run lost = Dialogues(p, 1);
+    const double cpu0 = ProcessCpuSeconds();
+    const auto idleEnd = Clock::now() + std::chrono::seconds(2);
+    while (Clock::now() < idleEnd) {
+        quor::ProcessMessages();
+        quor::WaitForMessages(std::chrono::milliseconds(10));
+    }
+    const double idleCpu = ProcessCpuSeconds() - cpu0;
+    std::printf("%-34s %6.3f s to fail   then host CPU %.3f s over 2 s of waiting (%.1f%% of one core)\n",
+                "device gone mid-reply", lost.seconds, idleCpu, 100 * idleCpu / 2);
+    device.Reopen();
     p.put_Connected(VARIANT_FALSE);
     device.Reset();
     return 0;

@@ -121,16 +121,35 @@ void TfrmComm::OpenPort(int32_t APort) {
     std::this_thread::sleep_for(ReopenPause);
     FComm32->SetDeviceName(PortDeviceName(APort));
     FPrompts.Restart();
+    FPortLost = false;
     FComm32->Open();
     FComm32->SetRTSState(true);
     FComm32->SetDTRState(true);
     FPort = APort;
 }
 
+bool TfrmComm::PortLost() {
+    if (!FPortLost && FComm32->DeviceGone()) FPortLost = true;
+    return FPortLost;
+}
+
+void TfrmComm::CheckPortPresent() {
+    if (!PortLost()) return;
+    throw Exception("The stimulator's port COM" + std::to_string(FPort) +
+                    " was closed, perhaps unplugged: check its cable and power, then connect again "
+                    "(Connect, or set Connected to True).");
+}
+
 void TfrmComm::WriteText(const std::string& Text) {
     // A write that runs out of time (a line held by flow control, a stalled adapter) left
     // the command, or part of it, in the computer: never report that as sent.
-    const int32_t written = FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
+    int32_t written = 0;
+    try {
+        written = FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
+    } catch (const ECommError&) {
+        CheckPortPresent();  // a write refused because the device has gone says so
+        throw;
+    }
     if (written != static_cast<int32_t>(Text.size())) {
         RaiseCommError("Write error: the stimulator's port did not take the command within " +
                            std::to_string(FComm32->WriteTimeout()) + " ms",
@@ -147,6 +166,7 @@ void TfrmComm::WritePrompt() {
 
 void TfrmComm::Send(const std::string& S) {
     Trace("Send:" + S);
+    CheckPortPresent();
     CommState = true;
     WritePrompt();
     SendBuffer += S;
@@ -182,7 +202,13 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
     std::vector<char> buffer(static_cast<size_t>(piece) + 1);
     std::string arrived;  // every byte read, for the log
     while (NumBytes > 0) {
-        const int32_t n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
+        int32_t n = 0;
+        try {
+            n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
+        } catch (const ECommError&) {
+            CheckPortPresent();
+            throw;
+        }
         if (n <= 0) break;
         arrived.append(buffer.data(), static_cast<size_t>(n));
         NumBytes -= n;
@@ -247,7 +273,10 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
                 progressed = true;
             }
         }
-        if (!progressed) WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
+        if (!progressed) {
+            CheckPortPresent();  // a device that has gone ends the wait at once
+            WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
+        }
     }
     if (!CommState) SendBuffer.clear();
     CommReceive(FComm32->InQueCount());

@@ -62,6 +62,9 @@ public:
 
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
+    // Whether the open port's device has gone (unplugged, switched off with its adapter):
+    // every command then fails at once with a message that says to connect again.
+    bool PortLost();
 
     // The monitor window, created hidden with the link; it shows the log as it grows.
     void ShowMonitor();
@@ -71,6 +74,7 @@ public:
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
+    void CheckPortPresent();  // raises the message of a lost port
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     void DrainOutput();
@@ -83,6 +87,7 @@ private:
     void ConnectMonitor();
     int32_t FPort = 0;
     bool FInDialogue = false;
+    bool FPortLost = false;  // once gone, a port stays gone until it is opened again
 };
 
 // The port search: tries the candidate ports from the highest down and returns the number

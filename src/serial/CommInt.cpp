@@ -238,6 +238,8 @@ bool TCustomComm::HoldBit(int Bit) {
     return (stat.Hold >> Bit) & 1;
 }
 
+bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle); }
+
 void TCustomComm::PurgeIn() {
     if (!Enabled()) return;
     platform::Purge(FHandle, comm::PurgeRxAbort | comm::PurgeRxClear);

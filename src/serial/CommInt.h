@@ -164,6 +164,9 @@ public:
     bool RlsdHold() { return HoldBit(2); }
     bool XoffHold() { return HoldBit(3); }
     bool XOffSent() { return HoldBit(4); }
+    // Whether the open port's device has gone (a pulled USB adapter, a hung-up line);
+    // false while closed.
+    bool DeviceGone();
     THandle Handle() const { return FHandle; }
 
     // Properties: X() reads, SetX(v) writes with the write rule of the property.

@@ -305,6 +305,11 @@ bool Escape(THandle handle, uint32_t function, int32_t& error) {
     return false;
 }
 
+bool DeviceGone(THandle handle) {
+    pollfd p{Fd(handle), 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 bool ModemStatus(THandle handle, uint32_t& status) {
     int lines = 0;
     if (ioctl(Fd(handle), TIOCMGET, &lines) != 0) return false;

@@ -138,6 +138,14 @@ bool Escape(THandle handle, uint32_t function, int32_t& error) {
     return false;
 }
 
+// A driver whose device was removed refuses every request on the handle, the status query
+// among them (access denied, bad command, device not connected...).
+bool DeviceGone(THandle handle) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return !ClearCommError(H(handle), &errors, &stat);
+}
+
 bool ModemStatus(THandle handle, uint32_t& status) {
     DWORD s = 0;
     if (!GetCommModemStatus(H(handle), &s)) return false;
@@ -220,6 +228,11 @@ void TCommEventThread::Execute() {
             } else {
                 failed = true;
             }
+            // A refused wait leaves the event as it was, possibly set by the last report;
+            // the pause below must not end at once on that (a device that has gone refuses
+            // every wait, and the thread would spin through thousands a second). Cleared
+            // under the lock, so that Stop's signal, which comes after, still ends it.
+            if (failed) FEvent.ResetEvent();
         }
         if (pending) {
             // Without time-out: the driver's report, or Stop's cancellation, ends it.
@@ -231,6 +244,7 @@ void TCommEventThread::Execute() {
             DWORD n = 0;
             reported = GetOverlappedResult(h, &ov, &n, FALSE) != 0;
             failed = !reported;
+            if (failed) FEvent.ResetEvent();
         }
         if (reported && !Terminated()) {
             if (!Notify()) break;

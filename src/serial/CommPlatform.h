@@ -42,5 +42,8 @@ bool ClearErrors(THandle handle, TComStat& stat);
 void Purge(THandle handle, uint32_t flags);
 bool Escape(THandle handle, uint32_t function, int32_t& error);
 bool ModemStatus(THandle handle, uint32_t& status);
+// True when the device behind an open handle has gone (a pulled USB adapter, a hung-up
+// terminal): it will never carry a byte again.
+bool DeviceGone(THandle handle);
 
 }  // namespace quor::platform

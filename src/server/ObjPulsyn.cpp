@@ -97,13 +97,17 @@ bool TPulsyn::CommandSucceeded(const std::string& Command) {
     return !reply.empty() && reply[0] == 'O';
 }
 
+bool TPulsyn::IsConnected() const { return FConnected && !(frmComm && frmComm->PortLost()); }
+
 HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
-    return RunGuarded([&] { *Value = FConnected; });
+    return RunGuarded([&] { *Value = IsConnected() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     const bool wanted = Value != 0;
-    if (wanted == (FConnected != 0)) return;
+    // Disconnecting releases the port also when its device has gone; connecting opens it
+    // afresh then.
+    if (wanted ? IsConnected() : !FConnected) return;
     // A call that arrives while a command waits for its reply (from a button handler, say)
     // would destroy the window and port under that waiting command.
     if (frmComm && frmComm->InDialogue()) {
@@ -132,7 +136,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
 
 HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
     return RunGuarded([&] {
-        if (!FConnected) WriteConnected(VARIANT_TRUE);
+        if (!IsConnected()) WriteConnected(VARIANT_TRUE);
         *Value = FConnected;
     });
 }

@@ -143,5 +143,47 @@ TEST_F(ConnectionTest, SearchSkipsAPortThatAnotherProgramHolds) {
     EXPECT_EQ(DeviceB().Frames(), Frames{"Y8R"});
 }
 
+// A device that goes away (a pulled cable) ends a waiting command at once with a message
+// that names the port and says what to do; the object then reads as not connected, and
+// connecting again works once the device is back. Likewise between commands.
+TEST_F(ConnectionTest, ALostPortFailsAtOnceAndConnectingAgainWorks) {
+    TPulsyn p;
+    ConnectTo(p);
+    quor::frmComm->ReplyTimeout = 10s;
+    const std::string lost = "The stimulator's port COM" + std::to_string(kPortA) +
+                             " was closed, perhaps unplugged: check its cable and power, then connect again "
+                             "(Connect, or set Connected to True).";
+    auto reconnect = [&] {
+        DeviceA().Reopen();
+        SetCandidatePorts({kPortA, kPortA2, kPortB, kPortB2});
+        ConnectTo(p);
+    };
+    VARIANT_BOOL value = 12345;
+
+    DeviceA().SetFault("hangup=3");  // mid-reply
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.SetChannelVoltage(1, 3, &value), E_UNEXPECTED);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(LastDescription(), lost);
+    EXPECT_EQ(value, 12345);
+    EXPECT_EQ(ConnectedOf(p), VARIANT_FALSE);
+    EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), lost);
+
+    reconnect();
+    EXPECT_EQ(p.SetChannelVoltage(1, 3, &value), S_OK) << LastDescription();
+    EXPECT_EQ(value, VARIANT_TRUE);
+
+    // Gone between commands: the device hangs up as it answers a trigger.
+    DeviceA().SetFault("answer-all");
+    DeviceA().SetFault("hangup=0");
+    ASSERT_EQ(p.Trigger(1), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return ConnectedOf(p) == VARIANT_FALSE; }, 3s));
+    EXPECT_EQ(p.ClearParadigm(), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), lost);
+    reconnect();
+    EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();
+}
+
 }  // namespace
 }  // namespace bench

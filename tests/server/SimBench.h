@@ -30,6 +30,9 @@ public:
     // Everything received has been handled and every answer written.
     virtual bool WaitForIdle(std::chrono::milliseconds timeout) = 0;
     virtual bool WaitForFrames(size_t count, std::chrono::milliseconds timeout) = 0;
+    // After a hang-up: the device's line is there again (its ports follow at the next
+    // SetCandidatePorts).
+    virtual void Reopen() = 0;
 };
 
 SimDevice& DeviceA();

@@ -41,6 +41,7 @@ public:
     bool WaitForFrames(size_t count, std::chrono::milliseconds timeout) override {
         return FSim.WaitForFrames(count, timeout);
     }
+    void Reopen() override { FSim.Reopen(); }
 
 private:
     pulsyn_sim::Simulator FSim;

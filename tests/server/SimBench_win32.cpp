@@ -47,6 +47,7 @@ public:
     bool WaitForFrames(size_t count, std::chrono::milliseconds timeout) override {
         return Ok(Command("wait frames " + std::to_string(count) + " " + std::to_string(timeout.count())));
     }
+    void Reopen() override { Expect("reopen"); }
 
 private:
     static bool Ok(const std::string& reply) { return reply.find("\"ok\":true") != std::string::npos; }
