@@ -145,6 +145,28 @@ int main(int argc, char** argv) {
     std::printf("%-34s %6.1f s waited   host CPU %.4f s (%.3f%% of one core)\n", "silent device", silent.seconds,
                 silent.cpu, 100 * silent.cpu / silent.seconds);
 
+    // A device that never stops sending (at the line's full rate, and far faster than any
+    // serial line): one command waits out its time limit reading it.
+    for (const char* rate : {"3840", "200000"}) {
+        device.Reset();
+        device.SetFault("silence");
+        device.SetFault(std::string("stream=") + rate);
+        quor::frmComm->Log().Clear();
+        const double rss0 = ResidentMegabytes();
+        const Run streamed = Dialogues(p, 1);
+        size_t entries = 0, bytes = 0;
+        for (const quor::TTrafficEntry& entry : quor::frmComm->Log().Entries()) {
+            if (entry.Sent) continue;
+            ++entries;
+            bytes += entry.Text.size() - entry.Text.find(":.....") - 6;
+        }
+        std::printf("%-34s %6.1f s waited   host CPU %.3f s (%.2f%% of one core)  %zu bytes in %zu log entries  "
+                    "resident %+.1f MB\n",
+                    (std::string("device streaming ") + rate + " B/s").c_str(), streamed.seconds, streamed.cpu,
+                    100 * streamed.cpu / streamed.seconds, bytes, entries, ResidentMegabytes() - rss0);
+    }
+    device.Reset();
+
     // A device that hangs up mid-reply (a pulled cable): the command fails at once, and the
     // open port of the gone device must cost nothing while the host waits on.
     device.Reset();

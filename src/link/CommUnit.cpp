@@ -194,7 +194,19 @@ void TfrmComm::SendCommand(const std::string& Command) {
     ProcessMessages();
 }
 
+namespace {
+// The text of a read: it ends at a zero byte (the log shows every byte all the same).
+std::string TextUpToZero(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+}  // namespace
+
 std::string TfrmComm::CommReceive(int32_t NumBytes) {
+    const std::string arrived = ReadBytes(NumBytes);
+    FPrompts.Received(arrived);
+    if (!arrived.empty()) AddText(arrived, false);
+    return TextUpToZero(arrived);
+}
+
+std::string TfrmComm::ReadBytes(int32_t NumBytes) {
     if (NumBytes <= 0) return {};
     // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
     // pieces, so nothing is left queued to be mistaken for the next reply.
@@ -213,11 +225,20 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
         arrived.append(buffer.data(), static_cast<size_t>(n));
         NumBytes -= n;
     }
-    FPrompts.Received(arrived);
-    // The text ends at a zero byte; the log shows every byte that arrived all the same.
-    const std::string result = arrived.substr(0, arrived.find('\0'));
-    if (!arrived.empty()) AddText(arrived, false);
-    return result;
+    return arrived;
+}
+
+std::string TfrmComm::TakeInput(size_t NumBytes) {
+    const std::string piece = FInput.substr(0, NumBytes);
+    FInput.erase(0, piece.size());
+    FPrompts.Received(piece);
+    if (!piece.empty()) AddText(piece, false);
+    return TextUpToZero(piece);
+}
+
+void TfrmComm::DrainInput() {
+    TakeInput(FInput.size());
+    CommReceive(FComm32->InQueCount());
 }
 
 std::string TfrmComm::Dialogue(const std::string& Command) {
@@ -242,7 +263,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
     } scope(*this);
 
-    CommReceive(FComm32->InQueCount());
+    DrainInput();
     FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
     const auto deadline = std::chrono::steady_clock::now() + ReplyTimeout;
     SendCommand(Command + "R");
@@ -254,17 +275,23 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         ProcessMessages();
         bool progressed = false;
         if (CommState) {
+            // Everything that has arrived is read in one piece and then taken apart, so that
+            // a device that never stops sending costs a read and a log entry per arrival.
+            FInput += ReadBytes(FComm32->InQueCount());
             if (header) {
-                if (FComm32->InQueCount() >= 5) {
+                const size_t frame = FInput.find('<');
+                // Bytes before a frame are skipped (logged as one entry); a header is read
+                // once all five of its bytes are there.
+                if (frame != 0) TakeInput(frame);
+                if (FInput.size() >= 5) {
                     progressed = true;
-                    if (CommReceive(1) == "<") {
-                        stale = FPrompts.FrameIsStale(std::chrono::steady_clock::now());
-                        length = StrToInt(CommReceive(4));
-                        header = false;
-                    }
+                    TakeInput(1);
+                    stale = FPrompts.FrameIsStale(std::chrono::steady_clock::now());
+                    length = StrToInt(TakeInput(4));
+                    header = false;
                 }
-            } else if (FComm32->InQueCount() >= length) {
-                const std::string payload = CommReceive(length);
+            } else if (static_cast<int32_t>(FInput.size()) >= length) {
+                const std::string payload = TakeInput(static_cast<size_t>(std::max(length, 0)));
                 if (!stale) {
                     result = payload;
                     break;
@@ -279,7 +306,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
     }
     if (!CommState) SendBuffer.clear();
-    CommReceive(FComm32->InQueCount());
+    DrainInput();
     return result;
 }
 

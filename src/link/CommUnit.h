@@ -74,6 +74,11 @@ public:
 private:
     friend int32_t FindPort(TfrmComm& Form);
     void WriteText(const std::string& Text);
+    std::string ReadBytes(int32_t NumBytes);  // reads, without logging
+    // The next bytes of the input a dialogue has read, logged as one received entry; the
+    // text ends at a zero byte.
+    std::string TakeInput(size_t NumBytes);
+    void DrainInput();  // logs and drops the input read and queued
     void CheckPortPresent();  // raises the message of a lost port
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
@@ -88,6 +93,7 @@ private:
     int32_t FPort = 0;
     bool FInDialogue = false;
     bool FPortLost = false;  // once gone, a port stays gone until it is opened again
+    std::string FInput;      // read by the running dialogue, not yet taken apart
 };
 
 // The port search: tries the candidate ports from the highest down and returns the number

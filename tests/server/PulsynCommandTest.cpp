@@ -264,7 +264,10 @@ TEST_F(CommandTest, TheLogShowsEveryReceivedByteAlsoAfterAZeroByte) {
     quor::frmComm->Log().Clear();
     EXPECT_EQ(p.SetChannelShape(1, csMonopolar, &value), S_OK);
     const std::vector<std::string> lines = LogLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("< \0", 3)), lines.end());
+    // The stray zero byte comes alone or after the prompt's answer, as the bytes arrive.
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.size() > 2 && line.back() == '\0'; }),
+              lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("< O\0K.", 6)), lines.end());
 }
 

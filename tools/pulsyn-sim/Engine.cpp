@@ -103,6 +103,14 @@ Engine::Output Engine::Advance(double now) {
         out.bytes += static_cast<char>(b.byte);
     }
     if (!out.bytes.empty()) transcript_.Add(Transcript::Event(now, "tx").Str("bytes", out.bytes));
+    if (faults.stream_rate > 0 && !out.hangup) {
+        if (stream_since_ < 0) stream_since_ = now;
+        const auto filler = static_cast<size_t>((now - stream_since_) * faults.stream_rate);
+        out.bytes.append(filler, '~');
+        stream_since_ += static_cast<double>(filler) / faults.stream_rate;
+    } else {
+        stream_since_ = -1;
+    }
     if (out.hangup) {
         tx_.clear();
         faults.hangup_after.reset();  // fires once
@@ -115,6 +123,7 @@ std::optional<double> Engine::NextDue() const {
     auto consider = [&](double t) { due = due ? std::min(*due, t) : t; };
     if (!rx_.empty()) consider(rx_.front().due);
     if (!tx_.empty()) consider(tx_.front().due);
+    if (faults.stream_rate > 0) consider(stream_since_ < 0 ? 0 : stream_since_ + kStreamTick);
     if (rx_.empty() && parser_.MidFrame() && settings_.frame_timeout > 0)
         consider(last_rx_due_ + settings_.frame_timeout);
     return due;

@@ -71,7 +71,7 @@ public:
     // When Advance next has something to do; nullopt when nothing is pending.
     std::optional<double> NextDue() const;
     // Nothing received is unprocessed, no frame is half-read, nothing waits to be sent.
-    bool Idle() const { return rx_.empty() && tx_.empty() && !parser_.MidFrame(); }
+    bool Idle() const { return rx_.empty() && tx_.empty() && !parser_.MidFrame() && faults.stream_rate == 0; }
 
     // The line was closed (hang-up or loss): everything pending is dropped.
     void LineClosed(double t, std::string_view why);
@@ -109,6 +109,8 @@ private:
     double rx_tail_ = 0;       // arrival time of the last byte received
     double tx_tail_ = 0;       // departure time of the last byte queued
     double last_rx_due_ = 0;   // arrival of the last byte handed to the parser
+    double stream_since_ = -1; // time up to which filler has been sent; -1: not streaming
+    static constexpr double kStreamTick = 0.01;
 };
 
 }  // namespace pulsyn_sim

@@ -64,6 +64,10 @@ std::string Faults::Apply(std::string_view spec) {
     } else if (name == "no-echo") {
         if (has_value) return bad();
         echo = false;
+    } else if (name == "stream") {
+        auto rate = off ? std::optional<double>(0) : has_value ? quor::ParseFloat(value) : std::optional<double>(3840);
+        if (!rate || *rate < 0 || *rate > 1e7) return bad();
+        stream_rate = *rate;
     } else if (name == "delay") {
         auto ms = off ? std::optional<double>(0) : Milliseconds(value);
         if (!ms) return bad();
@@ -130,7 +134,7 @@ std::string Faults::Json() const {
         w.Int("hangup_after", *hangup_after);
     else
         w.Null("hangup_after");
-    return w.Bool("echo", echo).Bool("pace", pace).Bool("answer_all", answer_all).Done();
+    return w.Bool("echo", echo).Bool("pace", pace).Bool("answer_all", answer_all).Num("stream_rate", stream_rate).Done();
 }
 
 }  // namespace pulsyn_sim

@@ -12,6 +12,9 @@
 //   echo=on|off, no-echo  the answer "=" to the prompt byte
 //   answer-all[=on|off]   commands without "R" (trigger, copy) are answered too, as some
 //                         firmware does
+//   stream[=RATE]         the device sends filler bytes ("~") without end, RATE bytes a second
+//                         (default 3840, the line's full rate), in pieces every 10 ms; not
+//                         written to the transcript
 //   pace[=on|off]         every byte takes its time on the line: 38400 baud, 8N1, 10 bits a
 //                         byte (260.4 us), in both directions
 #pragma once
@@ -37,11 +40,12 @@ struct Faults {
     bool echo = true;
     bool pace = false;
     bool answer_all = false;
+    double stream_rate = 0;  // filler bytes a second; 0: none
 
     // Applies one "name[=value]" text; returns an error message, empty when applied.
     std::string Apply(std::string_view spec);
     // {"silence":false,"delay_ms":0,"noise":"","split":{"size":0,"gap_ms":0},"bad_length":null,
-    //  "length_offset":0,"hangup_after":null,"echo":true,"pace":false,"answer_all":false}
+    //  "length_offset":0,"hangup_after":null,"echo":true,"pace":false,"answer_all":false,"stream_rate":0}
     std::string Json() const;
 };
 
