@@ -307,6 +307,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     }
     if (!CommState) SendBuffer.clear();
     DrainInput();
+    if (result.empty() && FPrompts.PromptsOpen()) FPrompts.GiveUpOnOpenPrompts();
     return result;
 }
 

@@ -57,6 +57,11 @@ void TPromptTracker::Restart() {
     Resynchronise();
 }
 
+void TPromptTracker::GiveUpOnOpenPrompts() {
+    FUnanswered.clear();
+    FDeviceAnswers = false;
+}
+
 bool TPromptTracker::FrameIsStale(TClock::time_point now) {
     ForgetLostPrompts(now);
     return FDeviceAnswers && !FUnanswered.empty();

@@ -34,6 +34,11 @@ public:
     void Restart();
     // Whether a reply frame that begins now answers a command sent before the last prompt.
     bool FrameIsStale(TClock::time_point now);
+    // A dialogue ran out of time with its prompt unanswered: the device may have stopped
+    // answering prompts (a glitch, another device on the port), so it is not relied on until
+    // it answers one again, and the prompts still open are forgotten.
+    void GiveUpOnOpenPrompts();
+    bool PromptsOpen() const { return !FUnanswered.empty(); }
     // How long a prompt may stay unanswered before its answer is taken as lost.
     std::chrono::milliseconds AnswerLimit{15000};
 
