@@ -16,7 +16,10 @@
 #include <windows.h>
 #include <psapi.h>
 #else
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -82,6 +85,44 @@ void Report(const char* title, int count, const Run& r) {
                 count, count / r.seconds, 1000 * r.seconds / count, 1000 * r.cpu / count, r.acknowledged);
 }
 
+#ifndef _WIN32
+// What a script does that writes the frame and reads the reply itself (pySerial's write
+// and read on the same line): the prompt, the frame, then reads until the reply frame is
+// complete; no log, no event thread, no message queue.
+Run BareLoop(const std::string& path, int count) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return {0, 0, 0};
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    int acknowledged = 0;
+    const double cpu0 = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const std::string command = "L" + std::to_string(1 + i % 9) + "+25.00E-3R";
+        const std::string frame = ">" + std::string(4 - std::to_string(command.size()).size(), '0') +
+                                  std::to_string(command.size()) + command;
+        if (write(fd, "=", 1) != 1 || write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) break;
+        std::string in;
+        size_t at = std::string::npos, need = 0;
+        while (at == std::string::npos || in.size() < at + 5 + need) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 1000) <= 0) break;
+            char buf[256];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n > 0) in.append(buf, static_cast<size_t>(n));
+            if (at == std::string::npos) at = in.find('<');
+            if (at != std::string::npos && in.size() >= at + 5) need = std::stoul(in.substr(at + 1, 4));
+        }
+        if (at != std::string::npos && in.compare(at + 5, 1, "O") == 0) ++acknowledged;
+    }
+    const Run run{std::chrono::duration<double>(Clock::now() - start).count(), ProcessCpuSeconds() - cpu0, acknowledged};
+    close(fd);
+    return run;
+}
+#endif
+
 // Resident memory over a long session of dialogues, at 10^4, 10^5, 2x10^5, 5x10^5, 10^6...
 void MemoryOverASession(quor::TPulsyn& p, int total) {
     std::printf("%-12s %12s %14s %14s\n", "dialogues", "resident MB", "log entries", "log characters");
@@ -127,7 +168,35 @@ int main(int argc, char** argv) {
         p.put_Connected(VARIANT_FALSE);
         return 0;
     }
-    Report("unpaced simulator", count, Dialogues(p, count));
+    const Run library = Dialogues(p, count);
+    Report("unpaced simulator", count, library);
+#ifndef _WIN32
+    // The same dialogues without the library, against the same device in the same run.
+    p.put_Connected(VARIANT_FALSE);
+    const char* path = std::getenv(("QUORLIB_COM" + std::to_string(bench::kPortA)).c_str());
+    const Run bare = BareLoop(path ? path : "", count);
+    Report("bare C++ loop (write, poll, read)", count, bare);
+    std::printf("%-34s %+7.3f ms each (%+.0f%%)\n", "library minus bare loop", 1000 * (library.seconds - bare.seconds) / count,
+                100 * (library.seconds - bare.seconds) / bare.seconds);
+    // A pySerial script (Debian's python3-serial), where it is installed.
+    const std::string script = std::string(QUOR_SOURCE_DIR) + "/bench/pyserial_dialogues.py";
+    if (FILE* run = popen(("/usr/bin/python3 " + script + " " + (path ? path : "") + " " + std::to_string(count) +
+                           " 2>/dev/null").c_str(),
+                          "r")) {
+        int n = 0, acknowledged = 0;
+        double seconds = 0;
+        if (std::fscanf(run, "%d %lf %d", &n, &seconds, &acknowledged) == 3 && n > 0) {
+            std::printf("%-34s %6d dialogues  %8.1f /s  %7.3f ms each  (its own process; %d acknowledged)\n",
+                        "pySerial script", n, n / seconds, 1000 * seconds / n, acknowledged);
+            std::printf("%-34s %+7.3f ms each (%+.0f%%)\n", "library minus pySerial script",
+                        1000 * (library.seconds / count - seconds / n), 100 * (library.seconds / count * n - seconds) / seconds);
+        } else {
+            std::printf("%-34s not run: python3-serial is not installed\n", "pySerial script");
+        }
+        pclose(run);
+    }
+    p.Connect(&connected);
+#endif
 
     device.SetFault("pace");
     const Run paced = Dialogues(p, pacedCount);

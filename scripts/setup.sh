@@ -16,6 +16,7 @@ packages=(
   wine64 wine32:i386 wine64-tools libwine-dev fonts-wine
   gcc-multilib
   xvfb xauth socat python3 locales
+  python3-serial
 )
 
 sudo_cmd=()

@@ -87,16 +87,19 @@ void ProcessMessages() {
     RunPendingHandoffs();
 }
 
-bool WaitForMessages(std::chrono::milliseconds timeout) {
+bool WaitForMessages(std::chrono::milliseconds timeout) { return WaitForMessagesOrInput(timeout, -1); }
+
+bool WaitForMessagesOrInput(std::chrono::milliseconds timeout, int descriptor) {
     BindMainThread();
     const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
     for (;;) {
         if (PendingHandoffs() > 0) return true;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (!platform::WaitMainThread(std::max(left, std::chrono::milliseconds(0)))) return false;
+        bool input = false;
+        if (!platform::WaitMainThread(std::max(left, std::chrono::milliseconds(0)), descriptor, input)) return false;
         // A hand-off queued after the check above is seen by the next one, so clearing a
         // stale wake-up loses none.
-        if (PendingHandoffs() > 0 || platform::KeepWakeup()) return true;
+        if (input || PendingHandoffs() > 0 || platform::KeepWakeup()) return true;
     }
 }
 

@@ -25,6 +25,10 @@ void ProcessMessages();
 // Blocks the main thread until a message or hand-off is pending or `timeout` has passed,
 // without running anything; returns true when something is pending. Never spins.
 bool WaitForMessages(std::chrono::milliseconds timeout);
+// The same, and also returns when `descriptor` has input or has hung up: a POSIX file
+// descriptor, so that a thread waiting for a device's reply reads it without waiting for a
+// worker to relay its arrival. -1, and every descriptor on Windows, waits for messages only.
+bool WaitForMessagesOrInput(std::chrono::milliseconds timeout, int descriptor);
 
 // From any thread but the main one: queues `work` for the main thread, wakes it, and
 // blocks until the main thread has run it. An exception thrown by `work` is carried back

@@ -24,25 +24,30 @@ void WakeMainThread() {
     if (wakeFd >= 0) (void)!write(wakeFd, &one, sizeof one);
 }
 
-void PumpMainThread() {
-    uint64_t count;
-    if (wakeFd >= 0) (void)!read(wakeFd, &count, sizeof count);
-}
+// Nothing to dispatch here: the hand-offs run from the queue, and a wake-up left behind by
+// one that has run is cleared by the next wait (KeepWakeup), not by a read on every pump.
+void PumpMainThread() {}
 
 bool KeepWakeup() {
-    PumpMainThread();  // only hand-offs wake this thread: clear the stale count
+    // Only hand-offs wake this thread: clear the stale count.
+    uint64_t count;
+    if (wakeFd >= 0) (void)!read(wakeFd, &count, sizeof count);
     return false;
 }
 
-bool WaitMainThread(std::chrono::milliseconds timeout) {
+bool WaitMainThread(std::chrono::milliseconds timeout, int descriptor, bool& descriptorReady) {
+    descriptorReady = false;
     if (wakeFd < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         // Rounded up: a remainder below one millisecond must still block, not poll at once.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd p{wakeFd, POLLIN, 0};
-        const int n = poll(&p, 1, left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
-        if (n > 0) return true;
+        pollfd p[2] = {{wakeFd, POLLIN, 0}, {descriptor, POLLIN, 0}};
+        const int n = poll(p, descriptor >= 0 ? 2 : 1, left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
+        if (n > 0) {
+            descriptorReady = descriptor >= 0 && p[1].revents != 0;
+            return true;
+        }
         if (n < 0 && errno != EINTR) return false;
         if (n == 0 && std::chrono::steady_clock::now() >= deadline) return false;
     }

@@ -51,7 +51,8 @@ void PumpMainThread() {
 
 bool KeepWakeup() { return true; }  // a window message is there to be dispatched
 
-bool WaitMainThread(std::chrono::milliseconds timeout) {
+bool WaitMainThread(std::chrono::milliseconds timeout, int, bool& descriptorReady) {
+    descriptorReady = false;
     const auto ms = timeout.count() >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(timeout.count());
     return MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
 }

@@ -200,6 +200,7 @@ std::string TextUpToZero(const std::string& bytes) { return bytes.substr(0, byte
 }  // namespace
 
 std::string TfrmComm::CommReceive(int32_t NumBytes) {
+    if (NumBytes <= 0) return {};
     const std::string arrived = ReadBytes(NumBytes);
     FPrompts.Received(arrived);
     if (!arrived.empty()) AddText(arrived, false);
@@ -207,23 +208,26 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
 }
 
 std::string TfrmComm::ReadBytes(int32_t NumBytes) {
-    if (NumBytes <= 0) return {};
     // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
-    // pieces, so nothing is left queued to be mistaken for the next reply.
+    // pieces, so nothing is left queued to be mistaken for the next reply. Without a count
+    // (NumBytes < 0) the pieces go on until a read returns less than a piece: everything
+    // queued, without asking the driver for the count first.
     const int32_t piece = std::max(FComm32->ReadBufSize() - 1, 1);
-    std::vector<char> buffer(static_cast<size_t>(piece) + 1);
-    std::string arrived;  // every byte read, for the log
-    while (NumBytes > 0) {
+    std::string arrived;
+    while (NumBytes != 0) {
+        const int32_t want = NumBytes < 0 ? piece : std::min(NumBytes, piece);
+        const size_t had = arrived.size();
+        arrived.resize(had + static_cast<size_t>(want));
         int32_t n = 0;
         try {
-            n = FComm32->Read(buffer.data(), std::min(NumBytes, piece));
+            n = FComm32->Read(&arrived[had], want);
         } catch (const ECommError&) {
             CheckPortPresent();
             throw;
         }
-        if (n <= 0) break;
-        arrived.append(buffer.data(), static_cast<size_t>(n));
-        NumBytes -= n;
+        arrived.resize(had + static_cast<size_t>(std::max(n, 0)));
+        if (n < want) break;
+        if (NumBytes > 0) NumBytes -= n;
     }
     return arrived;
 }
@@ -237,8 +241,8 @@ std::string TfrmComm::TakeInput(size_t NumBytes) {
 }
 
 void TfrmComm::DrainInput() {
+    FInput += ReadBytes(-1);
     TakeInput(FInput.size());
-    CommReceive(FComm32->InQueCount());
 }
 
 std::string TfrmComm::Dialogue(const std::string& Command) {
@@ -277,7 +281,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         if (CommState) {
             // Everything that has arrived is read in one piece and then taken apart, so that
             // a device that never stops sending costs a read and a log entry per arrival.
-            FInput += ReadBytes(FComm32->InQueCount());
+            FInput += ReadBytes(-1);
             if (header) {
                 const size_t frame = FInput.find('<');
                 // Bytes before a frame are skipped (logged as one entry); a header is read
@@ -302,7 +306,14 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
         if (!progressed) {
             CheckPortPresent();  // a device that has gone ends the wait at once
-            WaitForMessages(std::min(Remaining(deadline), kLongestQuietWait));
+            const auto wait = std::min(Remaining(deadline), kLongestQuietWait);
+            // Input is read as it arrives where the port can be watched from here; while the
+            // link waits for the device's prompt, the receive handler reads it instead.
+            if (CommState) {
+                FComm32->WaitForInputOrMessages(wait);
+            } else {
+                WaitForMessages(wait);
+            }
         }
     }
     if (!CommState) SendBuffer.clear();

@@ -199,9 +199,11 @@ int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char
     const int32_t result = platform::Transfer(FHandle, *FEvent, Writing, Buf, Count, timeout, error);
     if (result == platform::kTransferFailed) RaiseCommError(FailureMessage, error);
     if (result > 0 && FEventThread) {
-        if (Writing)
+        // Watching the output queue drain costs the thread a wake-up per write: done only
+        // for a handler that listens.
+        if (Writing && FOnTxEmpty)
             FEventThread->OutputQueued();
-        else
+        else if (!Writing)
             FEventThread->InputTaken();
     }
     return result;
@@ -239,6 +241,10 @@ bool TCustomComm::HoldBit(int Bit) {
 }
 
 bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle); }
+
+bool TCustomComm::WaitForInputOrMessages(std::chrono::milliseconds timeout) {
+    return WaitForMessagesOrInput(timeout, Enabled() ? platform::InputDescriptor(FHandle) : -1);
+}
 
 void TCustomComm::PurgeIn() {
     if (!Enabled()) return;

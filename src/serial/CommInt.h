@@ -16,6 +16,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -167,6 +168,10 @@ public:
     // Whether the open port's device has gone (a pulled USB adapter, a hung-up line);
     // false while closed.
     bool DeviceGone();
+    // Main thread: waits until input is waiting (or the device has gone), the thread has
+    // messages, or the timeout passes. Where the system lets the thread watch the device
+    // itself, input ends the wait at once instead of after the event thread's hand-off.
+    bool WaitForInputOrMessages(std::chrono::milliseconds timeout);
     THandle Handle() const { return FHandle; }
 
     // Properties: X() reads, SetX(v) writes with the write rule of the property.

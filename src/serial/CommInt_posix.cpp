@@ -305,6 +305,8 @@ bool Escape(THandle handle, uint32_t function, int32_t& error) {
     return false;
 }
 
+int InputDescriptor(THandle handle) { return Fd(handle); }
+
 bool DeviceGone(THandle handle) {
     pollfd p{Fd(handle), 0, 0};
     return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -423,7 +425,9 @@ void TCommEventThread::OutputQueued() {
 
 void TCommEventThread::InputTaken() {
     FWatch->inputTaken.store(true);
-    FEvent.SetEvent();
+    // Where every arrival wakes the thread anyway, the note waits for the next one; else
+    // the thread must start watching for input again now.
+    if (!FWatch->waiter.ReportsEveryArrival()) FEvent.SetEvent();
 }
 
 void TCommEventThread::Stop() {

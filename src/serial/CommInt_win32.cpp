@@ -140,6 +140,8 @@ bool Escape(THandle handle, uint32_t function, int32_t& error) {
 
 // A driver whose device was removed refuses every request on the handle, the status query
 // among them (access denied, bad command, device not connected...).
+int InputDescriptor(THandle) { return -1; }
+
 bool DeviceGone(THandle handle) {
     DWORD errors = 0;
     COMSTAT stat{};

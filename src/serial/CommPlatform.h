@@ -45,5 +45,8 @@ bool ModemStatus(THandle handle, uint32_t& status);
 // True when the device behind an open handle has gone (a pulled USB adapter, a hung-up
 // terminal): it will never carry a byte again.
 bool DeviceGone(THandle handle);
+// The descriptor that the main thread's wait can watch for input on the device (POSIX),
+// or -1 where input is only reported by the event thread (Windows).
+int InputDescriptor(THandle handle);
 
 }  // namespace quor::platform
