@@ -210,12 +210,13 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
 std::string TfrmComm::ReadBytes(int32_t NumBytes) {
     // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
     // pieces, so nothing is left queued to be mistaken for the next reply. Without a count
-    // (NumBytes < 0) the pieces go on until a read returns less than a piece: everything
-    // queued, without asking the driver for the count first.
+    // (NumBytes < 0) everything queued is read. (The driver is asked for the count first: a
+    // read of an empty queue can wait out the read time-out, as under Wine.)
+    if (NumBytes < 0) NumBytes = std::max(FComm32->InQueCount(), 0);
     const int32_t piece = std::max(FComm32->ReadBufSize() - 1, 1);
     std::string arrived;
     while (NumBytes != 0) {
-        const int32_t want = NumBytes < 0 ? piece : std::min(NumBytes, piece);
+        const int32_t want = std::min(NumBytes, piece);
         const size_t had = arrived.size();
         arrived.resize(had + static_cast<size_t>(want));
         int32_t n = 0;
@@ -226,8 +227,8 @@ std::string TfrmComm::ReadBytes(int32_t NumBytes) {
             throw;
         }
         arrived.resize(had + static_cast<size_t>(std::max(n, 0)));
-        if (n < want) break;
-        if (NumBytes > 0) NumBytes -= n;
+        if (n <= 0) break;
+        NumBytes -= n;
     }
     return arrived;
 }
@@ -259,8 +260,10 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         explicit TDialogueScope(TfrmComm& form) : Form(form) {
             Form.FInDialogue = true;
             Form.ProcessCharEvent = false;
+            Form.FComm32->SetCallerReadsInput(true);  // the dialogue alone reads the reply
         }
         ~TDialogueScope() {
+            Form.FComm32->SetCallerReadsInput(false);
             Form.ProcessCharEvent = true;
             Form.CommState = false;
             Form.FInDialogue = false;

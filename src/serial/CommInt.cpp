@@ -221,9 +221,7 @@ int32_t TCustomComm::Read(void* Buf, int32_t Count) {
 
 int32_t TCustomComm::InQueCount() {
     if (!Enabled()) return -1;
-    platform::TComStat stat;
-    platform::ClearErrors(FHandle, stat);
-    return static_cast<int32_t>(stat.InQue);
+    return static_cast<int32_t>(platform::InputQueued(FHandle));
 }
 
 int32_t TCustomComm::OutQueCount() {
@@ -241,6 +239,10 @@ bool TCustomComm::HoldBit(int Bit) {
 }
 
 bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle); }
+
+void TCustomComm::SetCallerReadsInput(bool Value) {
+    if (FEventThread && platform::InputDescriptor(FHandle) >= 0) FEventThread->SetCallerReadsInput(Value);
+}
 
 bool TCustomComm::WaitForInputOrMessages(std::chrono::milliseconds timeout) {
     return WaitForMessagesOrInput(timeout, Enabled() ? platform::InputDescriptor(FHandle) : -1);

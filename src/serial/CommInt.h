@@ -172,6 +172,9 @@ public:
     // messages, or the timeout passes. Where the system lets the thread watch the device
     // itself, input ends the wait at once instead of after the event thread's hand-off.
     bool WaitForInputOrMessages(std::chrono::milliseconds timeout);
+    // While set, arrivals of input are not reported through OnRxChar where the caller can
+    // watch the device itself (WaitForInputOrMessages); the caller then reads all input.
+    void SetCallerReadsInput(bool Value);
     THandle Handle() const { return FHandle; }
 
     // Properties: X() reads, SetX(v) writes with the write rule of the property.
@@ -281,6 +284,10 @@ public:
     // Main thread, after input was read or discarded: input that is still there or comes
     // next is news, also where the system only tells that input is waiting.
     void InputTaken();
+    // Main thread: while set, the main thread watches the device for input itself and reads
+    // it as it comes, so the thread does not hand arrivals over (a hand-off per arrival that
+    // nobody needs). Only where the main thread can watch the device (POSIX).
+    void SetCallerReadsInput(bool Value) { FCallerReadsInput.store(Value); }
 
 protected:
     void Execute() override;
@@ -301,6 +308,7 @@ private:
     bool FStopped = false;                    // set by Stop under FHandleLock
     std::atomic<bool> FStopRequested{false};  // set by Stop before it takes the lock
     std::atomic<bool> FBodyStarted{false};
+    std::atomic<bool> FCallerReadsInput{false};
     std::unique_ptr<Watch> FWatch;
 };
 

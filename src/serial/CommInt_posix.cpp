@@ -280,6 +280,11 @@ bool ClearErrors(THandle handle, TComStat& stat) {
     return true;
 }
 
+uint32_t InputQueued(THandle handle) {
+    int in = 0;
+    return ioctl(Fd(handle), FIONREAD, &in) == 0 && in > 0 ? static_cast<uint32_t>(in) : 0;
+}
+
 void Purge(THandle handle, uint32_t flags) {
     const bool rx = flags & (comm::PurgeRxAbort | comm::PurgeRxClear);
     const bool tx = flags & (comm::PurgeTxAbort | comm::PurgeTxClear);
@@ -470,7 +475,9 @@ void TCommEventThread::Execute() {
             }
             if (hungUp) continue;
             if (FWatch->inputTaken.exchange(false)) inputReported = false;
-            if (wantRx) {
+            if (wantRx && FCallerReadsInput.load()) {
+                inputReported = false;  // what the caller leaves unread is news afterwards
+            } else if (wantRx) {
                 int count = 0;
                 if (ioctl(fd, FIONREAD, &count) == 0) {
                     if (count > 0 && (!inputReported || count > inputCount)) mask |= comm::EvRxChar;

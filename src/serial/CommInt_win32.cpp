@@ -130,6 +130,12 @@ bool ClearErrors(THandle handle, TComStat& stat) {
     return true;
 }
 
+uint32_t InputQueued(THandle handle) {
+    TComStat stat;
+    ClearErrors(handle, stat);
+    return stat.InQue;
+}
+
 void Purge(THandle handle, uint32_t flags) { PurgeComm(H(handle), flags); }
 
 bool Escape(THandle handle, uint32_t function, int32_t& error) {
