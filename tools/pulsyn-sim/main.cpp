@@ -65,6 +65,9 @@ Making it misbehave (also at run time with the control command "fault SPEC"):
                          no-echo            does not answer the prompt byte "="
                          pace               takes 260 us a byte in both directions, like a
                                             real 38400 baud line
+                         answer-all         answers commands without "R" (trigger, copy) too
+                         stream[=RATE]      sends filler "~" without end, RATE bytes a second
+                                            (default 3840, the line's full rate)
   --no-echo, --pace    the same as --fault no-echo, --fault pace
   --max-voltage V      refuse voltages above V volts in magnitude with "ER:over limit";
   --max-step V         likewise for the voltage step, the three times (in seconds) and the
