@@ -41,9 +41,11 @@ int Fd(THandle handle) { return static_cast<int>(handle); }
 // What termios cannot hold of the device control block (DTR and RTS control, the options
 // without a terminal equivalent, the limits and the other characters) is remembered per
 // open device, as a driver would. Only the main thread opens, configures and closes ports.
+// Never destroyed: a port still open when the process exits is closed by destructors that
+// may run after this one would have.
 std::map<int, TCommDCB>& Remembered() {
-    static std::map<int, TCommDCB> dcbs;
-    return dcbs;
+    static auto* dcbs = new std::map<int, TCommDCB>;
+    return *dcbs;
 }
 
 struct RateCode {

@@ -14,6 +14,7 @@ using BSTR = char16_t*;  // a 16-bit string, as the automation run time passes i
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 using LONG = int32_t;

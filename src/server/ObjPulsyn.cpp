@@ -70,6 +70,16 @@ void DestroyWindowQuietly() {
 
 }  // namespace
 
+namespace {
+// An early-bound caller can pass a null pointer for a result; writing through it would crash
+// the host, which no handler catches.
+HRESULT NullResultPointer(const char* member) {
+    return ReportFailure(std::string(member) +
+                             " was called with a null pointer for its result: pass a variable to receive it.",
+                         E_POINTER);
+}
+}  // namespace
+
 HRESULT ReportFailure(const std::string& message, int32_t status) {
     SetPulsynErrorInfo(message);
     return status < 0 ? static_cast<HRESULT>(status) : E_UNEXPECTED;
@@ -97,9 +107,12 @@ bool TPulsyn::CommandSucceeded(const std::string& Command) {
     return !reply.empty() && reply[0] == 'O';
 }
 
-bool TPulsyn::IsConnected() const { return FConnected && !(frmComm && frmComm->PortLost()); }
+bool TPulsyn::IsConnected() const {
+    return FConnected && frmComm && frmComm->Port() > 0 && !frmComm->PortLost();
+}
 
 HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
+    if (!Value) return NullResultPointer("Connected");
     return RunGuarded([&] { *Value = IsConnected() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
@@ -135,6 +148,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
+    if (!Value) return NullResultPointer("Connect");
     return RunGuarded([&] {
         if (!IsConnected()) WriteConnected(VARIANT_TRUE);
         *Value = FConnected;
@@ -202,6 +216,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::DisconnectChannel(LONG Channel1, LONG Channel
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) {
+    if (!Value) return NullResultPointer("SetChannelShape");
     return RunGuarded([&] {
         CheckChannel(Channel);
         Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.");
@@ -214,6 +229,16 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelShape(LONG Channel, ChannelShapes S
 // comparison and would pass a plain range check, so it is refused by the conversion),
 // then one dialogue whose acknowledgement becomes the result.
 HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result) {
+    if (!Result) {
+        switch (Letter) {
+            case 'L': return NullResultPointer("SetChannelDelay");
+            case 'D': return NullResultPointer("SetChannelDuration");
+            case 'I': return NullResultPointer("SetChannelInterval");
+            case 'N': return NullResultPointer("SetChannelN");
+            case 'V': return NullResultPointer("SetChannelVoltage");
+            default: return NullResultPointer("SetChannelDeltaV");
+        }
+    }
     return RunGuarded([&] {
         CheckChannel(Channel);
         switch (Letter) {

@@ -79,8 +79,9 @@ protected:
 
 private:
     void WriteConnected(VARIANT_BOOL Value);
-    // Connected, and the port still there: a port whose device has gone reads as not
-    // connected, and connecting again opens it afresh.
+    // Connected, through a link that still exists (another object may have disconnected it)
+    // to a port that is still there: otherwise the object reads as not connected, and
+    // connecting again opens the port afresh.
     bool IsConnected() const;
     static void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);

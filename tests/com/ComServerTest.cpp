@@ -209,6 +209,23 @@ TEST_F(ComServerTest, AFailedCallReachesEarlyAndLateBoundClientsAlike) {
     SysFreeString(exception.bstrHelpFile);
 }
 
+// An early-bound caller that passes no place for a result gets E_POINTER and error
+// information, not an access violation in the host.
+TEST_F(ComServerTest, ANullResultPointerThroughTheVtableIsRefused) {
+    Ref<IPulsyn> object;
+    object.p = NewObject();
+    EXPECT_EQ(object->get_Connected(nullptr), E_POINTER);
+    EXPECT_EQ(object->Connect(nullptr), E_POINTER);
+    EXPECT_EQ(object->SetChannelDelay(1, 0.025, nullptr), E_POINTER);
+    EXPECT_EQ(object->SetChannelShape(1, csMonopolar, nullptr), E_POINTER);
+    Ref<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.out()), S_OK);
+    BSTR text = nullptr;
+    error->GetDescription(&text);
+    EXPECT_STREQ(text, L"SetChannelShape was called with a null pointer for its result: pass a variable to receive it.");
+    SysFreeString(text);
+}
+
 bool OnCommandLine(const wchar_t* word) { return wcsstr(GetCommandLineW(), word) != nullptr; }
 
 TEST_F(ComServerTest, LateBoundSetterReturnsTheAcknowledgement) {

@@ -185,5 +185,36 @@ TEST_F(ConnectionTest, ALostPortFailsAtOnceAndConnectingAgainWorks) {
     EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();
 }
 
+// Every message's advice works as written: after another object disconnected, "call
+// Connect" connects; a null pointer for a result is refused before anything is sent.
+TEST_F(ConnectionTest, FollowingTheAdviceOfAMessageRecovers) {
+    TPulsyn a, b;
+    ConnectTo(a);
+    ConnectTo(b);
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);  // its link is gone
+    EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
+    EXPECT_NE(LastDescription().find("call Connect (or set Connected to True)"), std::string::npos);
+    ConnectTo(a);
+    EXPECT_EQ(a.Trigger(1), S_OK) << LastDescription();
+
+    ASSERT_EQ(a.put_Connected(VARIANT_FALSE), S_OK);
+    ASSERT_EQ(b.put_Connected(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    ASSERT_EQ(a.put_Connected(VARIANT_TRUE), S_OK);  // the other way of following it
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    EXPECT_EQ(a.ClearParadigm(), S_OK) << LastDescription();
+
+    DeviceA().Reset();
+    EXPECT_EQ(a.get_Connected(nullptr), E_POINTER);
+    EXPECT_EQ(a.Connect(nullptr), E_POINTER);
+    EXPECT_EQ(a.SetChannelVoltage(1, 3, nullptr), E_POINTER);
+    EXPECT_EQ(LastDescription(),
+              "SetChannelVoltage was called with a null pointer for its result: pass a variable to receive it.");
+    EXPECT_EQ(a.SetChannelShape(1, csMonopolar, nullptr), E_POINTER);
+    ASSERT_TRUE(DeviceA().WaitForIdle(3s));
+    EXPECT_TRUE(DeviceA().Frames().empty());
+}
+
 }  // namespace
 }  // namespace bench
