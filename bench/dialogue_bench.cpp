@@ -221,6 +221,20 @@ int main(int argc, char** argv) {
     std::printf("%-34s %6.1f s waited   host CPU %.4f s (%.3f%% of one core)\n", "silent device", silent.seconds,
                 silent.cpu, 100 * silent.cpu / silent.seconds);
 
+#ifdef _WIN32
+    // A host that is closing: its quit request waits in the queue while a command waits.
+    device.Reset();
+    device.SetFault("silence");
+    quor::frmComm->ReplyTimeout = std::chrono::seconds(2);
+    PostQuitMessage(0);
+    const Run closing = Dialogues(p, 1);
+    MSG quit;
+    const bool kept = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+    std::printf("%-34s %6.1f s waited   host CPU %.3f s (%.2f%% of one core); quit request %s\n",
+                "host closing, silent device", closing.seconds, closing.cpu, 100 * closing.cpu / closing.seconds,
+                kept ? "still queued" : "lost");
+#endif
+
     // A device that never stops sending (at the line's full rate, and far faster than any
     // serial line): one command waits out its time limit reading it.
     for (const char* rate : {"3840", "200000"}) {

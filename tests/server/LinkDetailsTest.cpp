@@ -4,6 +4,10 @@
 #include <chrono>
 
 #include "PulsynTestSupport.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include "base/HostInfo.h"
 
 using namespace std::chrono_literals;
@@ -58,6 +62,25 @@ TEST_F(LinkDetailsTest, WaitHandlesInputWhileItWaits) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "< ="), lines.end());
     EXPECT_EQ(quor::frmComm->Comm32().InQueCount(), 0);
 }
+
+#ifdef _WIN32
+// A host that is closing has posted its quit request while a command waits: the request
+// stays queued for the host's own loop, and the command still waits out its time limit
+// (dialogue_bench prints what such a wait costs).
+TEST_F(LinkDetailsTest, AQuitRequestOfTheHostStaysQueuedForTheHost) {
+    quor::frmComm->ReplyTimeout = 300ms;
+    DeviceA().SetFault("silence");
+    PostQuitMessage(7);
+    VARIANT_BOOL value = 12345;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.SetChannelDelay(1, 0.5, &value), S_OK);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_EQ(value, VARIANT_FALSE);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
+}
+#endif
 
 }  // namespace
 }  // namespace bench
