@@ -18,11 +18,14 @@ probe="$dir/probe-i386"
 if [ ! -x "$probe" ]; then
     mkdir -p "$dir"
     # Static, so that the answer is the kernel's alone, not whether 32-bit libraries exist.
-    if ! printf 'int main(void) { return 0; }\n' | cc -m32 -static -x c -o "$probe.tmp" - 2>/dev/null; then
+    # Tests of one build run this at the same time: each builds its own copy and moves it
+    # into place whole.
+    if ! printf 'int main(void) { return 0; }\n' | cc -m32 -static -x c -o "$probe.$$" - 2>/dev/null; then
+        rm -f "$probe.$$"
         echo "no 32-bit C compiler here (gcc-multilib), so 32-bit programs were not tried"
         exit 1
     fi
-    mv "$probe.tmp" "$probe"
+    mv -f "$probe.$$" "$probe"
 fi
 if error=$("$probe" 2>&1); then
     echo "this machine runs 32-bit programs"
