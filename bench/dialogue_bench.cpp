@@ -15,16 +15,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <psapi.h>
 #else
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 #include "../tests/server/SimBench.h"
+#include "ProcessFigures.h"
 #include "base/HostInfo.h"
 #include "base/MainThread.h"
 #include "link/CommUnit.h"
@@ -32,35 +31,8 @@
 
 namespace {
 
-double ProcessCpuSeconds() {
-#ifdef _WIN32
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-#else
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-#endif
-}
-
-double ResidentMegabytes() {
-#ifdef _WIN32
-    PROCESS_MEMORY_COUNTERS counters{};
-    K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.WorkingSetSize / 1048576.0;
-#else
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
-#endif
-}
+using bench::ProcessCpuSeconds;
+using bench::ResidentMegabytes;
 
 using Clock = std::chrono::steady_clock;
 
