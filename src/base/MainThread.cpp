@@ -53,6 +53,12 @@ bool IsMainThread() {
     return q.bound && q.mainThread == std::this_thread::get_id();
 }
 
+bool IsAnotherThreadThanMain() {
+    HandoffQueue& q = Queue();
+    std::lock_guard<std::mutex> guard(q.lock);
+    return q.bound && q.mainThread != std::this_thread::get_id();
+}
+
 void RunPendingHandoffs() {
     HandoffQueue& q = Queue();
     for (;;) {

@@ -17,6 +17,8 @@ namespace quor {
 // by the first ProcessMessages or WaitForMessages call, and by opening a serial port).
 void BindMainThread();
 bool IsMainThread();
+// True when a main thread is set and the calling thread is another one.
+bool IsAnotherThreadThanMain();
 
 // Runs every pending hand-off (and, on Win32, dispatches every pending window message of
 // the thread). Must be called on the main thread.

@@ -4,12 +4,25 @@
 #include <exception>
 
 #include "base/Exceptions.h"
+#include "base/MainThread.h"
 
 namespace quor {
+
+// The library's link, its port and its window live on the thread that first used the
+// library (the host's apartment thread); serial events are delivered there. A call from any
+// other thread would race them, so it is refused, saying what to do.
+inline void RequireLibraryThread() {
+    if (IsAnotherThreadThanMain()) {
+        throw Exception(
+            "QuorLib.Pulsyn was called from another thread than the one that first used it: make every call from "
+            "that thread (the class is apartment-threaded; another thread must go through a marshalled interface).");
+    }
+}
 
 template <class Body>
 HRESULT RunGuarded(Body&& body) {
     try {
+        RequireLibraryThread();
         body();
         return S_OK;
     } catch (const Exception& e) {

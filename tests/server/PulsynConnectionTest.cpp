@@ -1,5 +1,7 @@
 // Connecting: which port the link takes, the connection flag of each object, and the one
 // window that all objects of the process share.
+#include <thread>
+
 #include "PulsynTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -214,6 +216,30 @@ TEST_F(ConnectionTest, FollowingTheAdviceOfAMessageRecovers) {
     EXPECT_EQ(a.SetChannelShape(1, csMonopolar, nullptr), E_POINTER);
     ASSERT_TRUE(DeviceA().WaitForIdle(3s));
     EXPECT_TRUE(DeviceA().Frames().empty());
+}
+
+// The link lives on the thread that first used the library; a call from another thread
+// (a worker of the host) is refused with advice, and nothing reaches the device.
+TEST_F(ConnectionTest, ACallFromAnotherThreadIsRefused) {
+    TPulsyn p;
+    ConnectTo(p);
+    DeviceA().Reset();
+    HRESULT status = S_OK;
+    std::string message;
+    VARIANT_BOOL connected = 12345;
+    std::thread worker([&] {
+        status = p.ClearParadigm();
+        message = LastDescription();
+        EXPECT_EQ(p.get_Connected(&connected), E_UNEXPECTED);
+    });
+    worker.join();
+    EXPECT_EQ(status, E_UNEXPECTED);
+    EXPECT_NE(message.find("called from another thread than the one that first used it"), std::string::npos)
+        << message;
+    EXPECT_EQ(connected, 12345);
+    EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();  // its own thread goes on
+    ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
+    EXPECT_EQ(DeviceA().Frames(), Frames{"ER"});
 }
 
 }  // namespace
