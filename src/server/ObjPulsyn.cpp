@@ -15,6 +15,8 @@ namespace quor {
 
 std::unique_ptr<TfrmComm> frmComm;
 
+void AbandonLinkAtExit() { (void)frmComm.release(); }
+
 namespace {
 
 // An automation string (UTF-16; a null one is empty) as UTF-8.

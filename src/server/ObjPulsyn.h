@@ -32,6 +32,8 @@ struct TPulsynBase {};
 // The one monitor window with its port, shared by every TPulsyn of the process; created
 // and destroyed only by writing Connected.
 extern std::unique_ptr<TfrmComm> frmComm;
+// At process exit: the link is neither closed nor destroyed (see DllMain).
+void AbandonLinkAtExit();
 
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one.
 std::string EncodeDeviceNumber(double Value);
