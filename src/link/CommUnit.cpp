@@ -140,16 +140,19 @@ void TfrmComm::CheckPortPresent() {
                     "(Connect, or set Connected to True).");
 }
 
+int32_t TfrmComm::Transfer(const std::function<int32_t()>& Call) {
+    try {
+        return Call();
+    } catch (const ECommError&) {
+        CheckPortPresent();  // a transfer refused because the device has gone says so
+        throw;
+    }
+}
+
 void TfrmComm::WriteText(const std::string& Text) {
     // A write that runs out of time (a line held by flow control, a stalled adapter) left
     // the command, or part of it, in the computer: never report that as sent.
-    int32_t written = 0;
-    try {
-        written = FComm32->Write(Text.data(), static_cast<int32_t>(Text.size()));
-    } catch (const ECommError&) {
-        CheckPortPresent();  // a write refused because the device has gone says so
-        throw;
-    }
+    const int32_t written = Transfer([&] { return FComm32->Write(Text.data(), static_cast<int32_t>(Text.size())); });
     if (written != static_cast<int32_t>(Text.size())) {
         RaiseCommError("Write error: the stimulator's port did not take the command within " +
                            std::to_string(FComm32->WriteTimeout()) + " ms",
@@ -199,33 +202,24 @@ namespace {
 std::string TextUpToZero(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 }  // namespace
 
-std::string TfrmComm::CommReceive(int32_t NumBytes) {
-    if (NumBytes <= 0) return {};
-    const std::string arrived = ReadBytes(NumBytes);
-    FPrompts.Received(arrived);
-    if (!arrived.empty()) AddText(arrived, false);
-    return TextUpToZero(arrived);
+std::string TfrmComm::CommReceive(int32_t NumBytes) { return Received(ReadBytes(NumBytes)); }
+
+std::string TfrmComm::Received(const std::string& Bytes) {
+    FPrompts.Received(Bytes);
+    if (!Bytes.empty()) AddText(Bytes, false);
+    return TextUpToZero(Bytes);
 }
 
 std::string TfrmComm::ReadBytes(int32_t NumBytes) {
     // One read takes at most ReadBufSize - 1 bytes; a larger request is read in further
-    // pieces, so nothing is left queued to be mistaken for the next reply. Without a count
-    // (NumBytes < 0) everything queued is read. (The driver is asked for the count first: a
-    // read of an empty queue can wait out the read time-out, as under Wine.)
-    if (NumBytes < 0) NumBytes = std::max(FComm32->InQueCount(), 0);
+    // pieces, so nothing is left queued to be mistaken for the next reply.
     const int32_t piece = std::max(FComm32->ReadBufSize() - 1, 1);
     std::string arrived;
-    while (NumBytes != 0) {
+    while (NumBytes > 0) {
         const int32_t want = std::min(NumBytes, piece);
         const size_t had = arrived.size();
         arrived.resize(had + static_cast<size_t>(want));
-        int32_t n = 0;
-        try {
-            n = FComm32->Read(&arrived[had], want);
-        } catch (const ECommError&) {
-            CheckPortPresent();
-            throw;
-        }
+        const int32_t n = Transfer([&] { return FComm32->Read(&arrived[had], want); });
         arrived.resize(had + static_cast<size_t>(std::max(n, 0)));
         if (n <= 0) break;
         NumBytes -= n;
@@ -233,16 +227,20 @@ std::string TfrmComm::ReadBytes(int32_t NumBytes) {
     return arrived;
 }
 
+std::string TfrmComm::ReadQueued() {
+    // The driver is asked for the count first: a read of an empty queue can wait out the
+    // read time-out (as under Wine).
+    return ReadBytes(FComm32->InQueCount());
+}
+
 std::string TfrmComm::TakeInput(size_t NumBytes) {
     const std::string piece = FInput.substr(0, NumBytes);
     FInput.erase(0, piece.size());
-    FPrompts.Received(piece);
-    if (!piece.empty()) AddText(piece, false);
-    return TextUpToZero(piece);
+    return Received(piece);
 }
 
 void TfrmComm::DrainInput() {
-    FInput += ReadBytes(-1);
+    FInput += ReadQueued();
     TakeInput(FInput.size());
 }
 
@@ -284,7 +282,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         if (CommState) {
             // Everything that has arrived is read in one piece and then taken apart, so that
             // a device that never stops sending costs a read and a log entry per arrival.
-            FInput += ReadBytes(-1);
+            FInput += ReadQueued();
             if (header) {
                 const size_t frame = FInput.find('<');
                 // Bytes before a frame are skipped (logged as one entry); a header is read

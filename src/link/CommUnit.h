@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,10 +74,16 @@ public:
 
 private:
     friend int32_t FindPort(TfrmComm& Form);
+    // Runs one read or write of the port; a refusal because the device has gone raises the
+    // lost-port message instead of the bare system error.
+    int32_t Transfer(const std::function<int32_t()>& Call);
     void WriteText(const std::string& Text);
     std::string ReadBytes(int32_t NumBytes);  // reads, without logging
-    // The next bytes of the input a dialogue has read, logged as one received entry; the
-    // text ends at a zero byte.
+    std::string ReadQueued();                 // reads what is queued, without logging
+    // Bytes read from the device: followed by the prompt tracker, logged as one received
+    // entry; returns their text, which ends at a zero byte.
+    std::string Received(const std::string& Bytes);
+    // The next bytes of the input a dialogue has read, as Received.
     std::string TakeInput(size_t NumBytes);
     void DrainInput();  // logs and drops the input read and queued
     void CheckPortPresent();  // raises the message of a lost port
