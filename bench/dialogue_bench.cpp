@@ -227,7 +227,6 @@ int main(int argc, char** argv) {
                     (std::string("device streaming ") + rate + " B/s").c_str(), streamed.seconds, streamed.cpu,
                     100 * streamed.cpu / streamed.seconds, bytes, entries, ResidentMegabytes() - rss0);
     }
-    device.Reset();
 
     // A device that hangs up mid-reply (a pulled cable): the command fails at once, and the
     // open port of the gone device must cost nothing while the host waits on.

@@ -144,14 +144,13 @@ bool Escape(THandle handle, uint32_t function, int32_t& error) {
     return false;
 }
 
-// A driver whose device was removed refuses every request on the handle, the status query
-// among them (access denied, bad command, device not connected...).
 int InputDescriptor(THandle) { return -1; }
 
+// A driver whose device was removed refuses every request on the handle, the status query
+// among them (access denied, bad command, device not connected...).
 bool DeviceGone(THandle handle) {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    return !ClearCommError(H(handle), &errors, &stat);
+    TComStat stat;
+    return !ClearErrors(handle, stat);
 }
 
 bool ModemStatus(THandle handle, uint32_t& status) {

@@ -70,9 +70,6 @@ void DestroyWindowQuietly() {
     }
 }
 
-}  // namespace
-
-namespace {
 // An early-bound caller can pass a null pointer for a result; writing through it would crash
 // the host, which no handler catches.
 HRESULT NullResultPointer(const char* member) {
@@ -80,6 +77,7 @@ HRESULT NullResultPointer(const char* member) {
                              " was called with a null pointer for its result: pass a variable to receive it.",
                          E_POINTER);
 }
+
 }  // namespace
 
 HRESULT ReportFailure(const std::string& message, int32_t status) {
