@@ -41,15 +41,18 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   add_test(NAME wine-stop COMMAND ${QUOR_WINE_SCRIPT} stop ${QUOR_WINE_PREFIX})
   set_tests_properties(wine-start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine-stop PROPERTIES FIXTURES_CLEANUP wine)
-  # Goes first in the command of every test that starts a Windows program: where this
-  # build's loader cannot run (a kernel without 32-bit support), the test is skipped.
-  set(QUOR_WINE_GUARD ${QUOR_WINE_SCRIPT} guard ${QUOR_WINE_PREFIX} ${QUOR_WINE_LOADER})
 endif()
 
-# The properties of a test that runs a Windows program under Wine (nothing natively).
-function(quor_wine_test name)
+# quor_add_wine_test(<name> <command>...)
+#   registers a test that starts a Windows program of this build under Wine (natively, a
+#   plain test). It needs the build tree's prefix, and where this build's loader cannot run
+#   (a kernel without 32-bit support) it is reported as skipped, not failed.
+function(quor_add_wine_test name)
   if(WIN32 AND CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${QUOR_WINE_SCRIPT} guard ${QUOR_WINE_PREFIX} ${QUOR_WINE_LOADER} ${ARGN})
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)
+  else()
+    add_test(NAME ${name} COMMAND ${ARGN})
   endif()
 endfunction()
 
@@ -71,7 +74,7 @@ function(quor_add_test name)
   endif()
   quor_test_launcher(launcher)
   # WRAPPER: a command that prepares the test's surroundings and then runs the rest.
-  add_test(NAME ${name} COMMAND ${QUOR_WINE_GUARD} ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1 ${T_ARGS})
+  quor_add_wine_test(${name} ${T_WRAPPER} ${launcher} $<TARGET_FILE:${name}> --gtest_brief=1 ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -85,7 +88,6 @@ function(quor_add_test name)
   if(T_RESOURCE_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
-  quor_wine_test(${name})
   quor_check_imports(${name})
 endfunction()
 

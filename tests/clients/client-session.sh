@@ -11,38 +11,7 @@ set -euo pipefail
 sim=$1; wine_sh=$2; prefix=$3; loader=$4; sysdir=$5; dll=$6; shim=$7; script=$8
 here=$(cd "$(dirname "$0")" && pwd)
 
-work=$(mktemp -d)
-sim_pid=""
-registered=0
-. "$here/../../scripts/lib/simulator.sh"
-wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
-cleanup() {
-    if [ "$registered" = 1 ]; then wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")" || true; fi
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-    rm -f "$prefix/dosdevices/com7"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# One control command to the simulator, one line of JSON back.
-control() {
-    local fd line
-    exec {fd}<>"/dev/tcp/127.0.0.1/$port"
-    printf '%s\n' "$1" >&"$fd"
-    read -r -t 60 line <&"$fd"
-    exec {fd}>&-
-    printf '%s\n' "$line"
-}
-
-start_simulator "$sim" "$work" sim --link "$work/device" --state-file "$work/state.json"
-sim_pid=$SIM_PID
-port=$SIM_PORT
-mkdir -p "$prefix/dosdevices"
-ln -sfn "$work/device" "$prefix/dosdevices/com7"
-
-echo "== regsvr32 from $sysdir"
-wine "C:\\windows\\$sysdir\\regsvr32.exe" /s "$(winpath "$dll")"
-registered=1
+. "$here/client-setup.sh"
 
 cp "$script" "$work/"
 echo "== cscript from $sysdir: $(basename "$script") COM7"
@@ -58,7 +27,6 @@ control quit >/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
-wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")"
-registered=0
+unregister
 
 python3 "$here/check_session.py" "$work/output.txt" "$work/frames.json" "$work/state.json" "$work/session.rtf"

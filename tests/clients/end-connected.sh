@@ -9,34 +9,7 @@ set -euo pipefail
 sim=$1; wine_sh=$2; prefix=$3; loader=$4; sysdir=$5; dll=$6; shim=$7; runs=$8
 here=$(cd "$(dirname "$0")" && pwd)
 
-work=$(mktemp -d)
-sim_pid=""
-registered=0
-. "$here/../../scripts/lib/simulator.sh"
-wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
-cleanup() {
-    if [ "$registered" = 1 ]; then wine "C:\\windows\\$sysdir\\regsvr32.exe" /s /u "$(winpath "$dll")" || true; fi
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-    rm -f "$prefix/dosdevices/com7"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-control() {
-    local fd line
-    exec {fd}<>"/dev/tcp/127.0.0.1/$port"
-    printf '%s\n' "$1" >&"$fd"
-    read -r -t 60 line <&"$fd"
-    exec {fd}>&-
-    printf '%s\n' "$line"
-}
-
-start_simulator "$sim" "$work" sim --link "$work/device"
-sim_pid=$SIM_PID
-port=$SIM_PORT
-mkdir -p "$prefix/dosdevices"
-ln -sfn "$work/device" "$prefix/dosdevices/com7"
-wine "C:\\windows\\$sysdir\\regsvr32.exe" /s "$(winpath "$dll")"
-registered=1
+. "$here/client-setup.sh"
 
 printf '%s\r\n' 'Set p = CreateObject("QuorLib.Pulsyn")' 'If Not p.Connect Then WScript.Quit 3' \
     'p.Trigger 1' 'WScript.Echo "triggered"' >"$work/end.vbs"
