@@ -11,12 +11,6 @@
 #include <random>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "../tests/server/SimBench.h"
 #include "ProcessFigures.h"
 #include "base/HostInfo.h"
