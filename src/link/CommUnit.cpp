@@ -28,7 +28,30 @@ std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadli
     return std::max(left, std::chrono::milliseconds(0));
 }
 
+std::function<void()>& PumpHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+int operationsRunning = 0;  // of every link; they all run on the library's one thread
 }  // namespace
+
+// Counts a running operation and holds the link alive while it runs. Every operation that
+// lets messages run (itself or through what it calls) makes one first thing, so that it is
+// released last: a link let go meanwhile is destroyed on that release, and the operation
+// touches nothing of it afterwards.
+class TfrmComm::TOperation {
+public:
+    explicit TOperation(TfrmComm& link) : FKeepAlive(link.weak_from_this().lock()) { ++operationsRunning; }
+    ~TOperation() { --operationsRunning; }
+    TOperation(const TOperation&) = delete;
+    TOperation& operator=(const TOperation&) = delete;
+
+private:
+    std::shared_ptr<TfrmComm> FKeepAlive;  // empty for a link that is not shared-owned
+};
+
+bool TfrmComm::AnyOperationRunning() { return operationsRunning > 0; }
 
 std::chrono::milliseconds TfrmComm::DefaultReplyTimeout{15000};
 std::chrono::milliseconds TfrmComm::DefaultReopenPause{500};
@@ -74,6 +97,7 @@ void TfrmComm::DrainOutput() {
 }
 
 void TfrmComm::Init() {
+    TOperation operation(*this);
     FPort = 0;
     for (const std::string& argument : HostArguments()) {
         if (StartsWithComIgnoringCase(argument)) FPort = StrToInt(argument.substr(3));
@@ -83,6 +107,7 @@ void TfrmComm::Init() {
 }
 
 int32_t FindPort(TfrmComm& Form) {
+    TfrmComm::TOperation operation(Form);
     int32_t result = -1;
     Form.FPort = 0;
     TComm& comm = Form.Comm32();
@@ -168,6 +193,7 @@ void TfrmComm::WritePrompt() {
 }
 
 void TfrmComm::Send(const std::string& S) {
+    TOperation operation(*this);
     Trace("Send:" + S);
     CheckPortPresent();
     CommState = true;
@@ -184,6 +210,7 @@ void TfrmComm::FlushSendBuffer() {
 }
 
 void TfrmComm::SendOld(const std::string& S) {
+    TOperation operation(*this);
     Trace("Send:" + S);
     CommState = false;
     // The text is queued before the prompt goes out: the device's answer can arrive while
@@ -193,8 +220,21 @@ void TfrmComm::SendOld(const std::string& S) {
 }
 
 void TfrmComm::SendCommand(const std::string& Command) {
+    RefuseWhileAwaitingReply(Command);
+    TOperation operation(*this);
+    SendFrame(Command);
+}
+
+void TfrmComm::SendFrame(const std::string& Command) {
     Send(">" + IntToDec(Command.size(), 4) + Command);
-    ProcessMessages();
+    Pump();
+}
+
+void TfrmComm::RefuseWhileAwaitingReply(const std::string& Command) const {
+    if (!FInDialogue) return;
+    throw Exception("Cannot send \"" + Command +
+                    "\" while another command is waiting for the stimulator's reply: "
+                    "wait until that call has returned.");
 }
 
 namespace {
@@ -202,7 +242,10 @@ namespace {
 std::string TextUpToZero(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 }  // namespace
 
-std::string TfrmComm::CommReceive(int32_t NumBytes) { return Received(ReadBytes(NumBytes)); }
+std::string TfrmComm::CommReceive(int32_t NumBytes) {
+    TOperation operation(*this);
+    return Received(ReadBytes(NumBytes));
+}
 
 std::string TfrmComm::Received(const std::string& Bytes) {
     FPrompts.Received(Bytes);
@@ -245,13 +288,10 @@ void TfrmComm::DrainInput() {
 }
 
 std::string TfrmComm::Dialogue(const std::string& Command) {
+    TOperation operation(*this);
     Trace("Dialogue:" + Command);
     if (FPort == -1) return {};
-    if (FInDialogue) {
-        throw Exception("Cannot send \"" + Command +
-                        "\" while another command is waiting for the stimulator's reply: "
-                        "wait until that call has returned.");
-    }
+    RefuseWhileAwaitingReply(Command);
     // The link's flags are restored on every way out, exceptions included.
     struct TDialogueScope {
         TfrmComm& Form;
@@ -271,13 +311,13 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     DrainInput();
     FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
     const auto deadline = std::chrono::steady_clock::now() + ReplyTimeout;
-    SendCommand(Command + "R");
+    SendFrame(Command + "R");
     std::string result;
     bool header = true;
     bool stale = false;  // the frame being read answers an earlier command: it is logged and skipped
     int32_t length = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-        ProcessMessages();
+        Pump();
         bool progressed = false;
         if (CommState) {
             // Everything that has arrived is read in one piece and then taken apart, so that
@@ -330,26 +370,36 @@ std::string TfrmComm::ParseErrorResult(const std::string& CommResult) {
     return CommResult.size() > 3 ? CommResult.substr(3) : std::string();
 }
 
-void TfrmComm::PumpFor(std::chrono::steady_clock::time_point Deadline) {
-    while (std::chrono::steady_clock::now() < Deadline) {
-        ProcessMessages();
-        WaitForMessages(Remaining(Deadline));
-    }
+void TfrmComm::SetPumpHookForTesting(std::function<void()> hook) { PumpHook() = std::move(hook); }
+
+void TfrmComm::Pump() {
+    if (PumpHook()) PumpHook()();
     ProcessMessages();
 }
 
+void TfrmComm::PumpFor(std::chrono::steady_clock::time_point Deadline) {
+    while (std::chrono::steady_clock::now() < Deadline) {
+        Pump();
+        WaitForMessages(Remaining(Deadline));
+    }
+    Pump();
+}
+
 void TfrmComm::Wait(float sec) {
+    TOperation operation(*this);
     if (sec <= 0) return;
     PumpFor(std::chrono::steady_clock::now() +
             std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(sec)));
 }
 
 void TfrmComm::AddText(const std::string& Text, bool Send) {
+    TOperation operation(*this);
     FLog.Append({"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send});
-    ProcessMessages();
+    Pump();
 }
 
 void TfrmComm::Comm32RxChar(TCustomComm*, int32_t Count) {
+    TOperation operation(*this);
     if (Count <= 0) return;
     if (!CommState) {
         const std::string text = CommReceive(Count);
@@ -363,6 +413,7 @@ void TfrmComm::Comm32RxChar(TCustomComm*, int32_t Count) {
 }
 
 void TfrmComm::Comm32Error(TCustomComm*, int32_t Errors) {
+    TOperation operation(*this);
     AddText("Comm32 Errors: Errors Number=" + std::to_string(Errors), true);
 }
 

@@ -5,6 +5,12 @@
 // command/reply dialogue (reply frame "<" + four-digit length + payload) and logs every byte
 // sent and received. Everything runs on the thread that created it; every wait keeps that
 // thread's messages flowing, so serial events and window clicks are handled meanwhile.
+//
+// Those messages can carry a client call that disconnects (a button handler in the host),
+// so a link owned through a shared pointer keeps itself alive while one of its operations
+// runs: the owner may let go at any time, and the link goes when its outermost operation
+// returns. A command that arrives while a dialogue waits for its reply is refused, since the
+// reply could not be told apart from an answer to it.
 #pragma once
 
 #include <chrono>
@@ -21,7 +27,7 @@
 
 namespace quor {
 
-class TfrmComm {
+class TfrmComm : public std::enable_shared_from_this<TfrmComm> {
 public:
     TfrmComm();
     virtual ~TfrmComm();  // FormDestroy: closes the port
@@ -63,6 +69,13 @@ public:
 
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
+    // Whether an operation of any link is running on this thread's stack (the caller was
+    // reached through the messages that operation lets run).
+    static bool AnyOperationRunning();
+
+    // Runs just before the link lets the thread's messages run, at every such point: tests
+    // put a client call there, as a host's message queue can deliver one. Empty to stop.
+    static void SetPumpHookForTesting(std::function<void()> hook);
     // Whether the open port's device has gone (unplugged, switched off with its adapter):
     // every command then fails at once with a message that says to connect again.
     bool PortLost();
@@ -74,6 +87,10 @@ public:
 
 private:
     friend int32_t FindPort(TfrmComm& Form);
+    class TOperation;
+    // The frame of a command, written after the check that no reply is awaited.
+    void SendFrame(const std::string& Command);
+    void RefuseWhileAwaitingReply(const std::string& Command) const;
     // Runs one read or write of the port; a refusal because the device has gone raises the
     // lost-port message instead of the bare system error.
     int32_t Transfer(const std::function<int32_t()>& Call);
@@ -91,6 +108,7 @@ private:
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     void DrainOutput();
     void PumpFor(std::chrono::steady_clock::time_point Deadline);
+    void Pump();  // lets the thread's messages run: serial events, clicks, client calls
 
     std::unique_ptr<TComm> FComm32;
     TPromptTracker FPrompts;  // tells a reply from a late answer to an earlier command

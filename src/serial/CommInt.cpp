@@ -285,16 +285,19 @@ bool TCustomComm::ModemStatusBit(uint32_t Bit) {
 void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
     platform::TComStat stat;
     platform::ClearErrors(FHandle, stat);
+    const std::weak_ptr<char> alive = FLifeToken;
+    // Each event is handled only while the component is still there.
+    auto wants = [&](uint32_t bit) { return (Status & bit) && !alive.expired(); };
     auto notify = [&](uint32_t bit, const TNotifyEvent& handler) {
-        if ((Status & bit) && handler) handler(this);
+        if (wants(bit) && handler) handler(this);
     };
     notify(comm::EvBreak, FOnBreak);
     notify(comm::EvCts, FOnCts);
     notify(comm::EvDsr, FOnDsr);
-    if ((Status & comm::EvErr) && FOnError) FOnError(this, static_cast<int32_t>(stat.Errors));
+    if (wants(comm::EvErr) && FOnError) FOnError(this, static_cast<int32_t>(stat.Errors));
     notify(comm::EvRing, FOnRing);
     notify(comm::EvRlsd, FOnRlsd);
-    if ((Status & comm::EvRxChar) && FOnRxChar && stat.InQue > 0) FOnRxChar(this, static_cast<int32_t>(stat.InQue));
+    if (wants(comm::EvRxChar) && FOnRxChar && stat.InQue > 0) FOnRxChar(this, static_cast<int32_t>(stat.InQue));
     notify(comm::EvRxFlag, FOnRxFlag);
     notify(comm::EvTxEmpty, FOnTxEmpty);
 }
@@ -312,6 +315,19 @@ void TCommEventThread::NotifyOwner() {
     // A mask that waited in the queue while the port was closed (or destroyed) is dropped.
     if (FStopRequested.load()) return;
     if (FOnSignal) FOnSignal(this, FEventMask);
+}
+
+// What was written last (a trigger just before a disconnect) is left to go out: the link
+// drains the port before closing it, so output still queued now is output that the line did
+// not take in time, and only that is discarded, so that closing never waits on it. (A
+// pseudo-terminal reports none queued: its bytes wait for the reader on the other side, and
+// discarding them there would lose them.)
+void TCommEventThread::PurgeOnStop() {
+    platform::TComStat stat;
+    platform::ClearErrors(FCommHandle, stat);
+    uint32_t flags = comm::PurgeRxAbort | comm::PurgeRxClear;
+    if (stat.OutQue > 0) flags |= comm::PurgeTxAbort | comm::PurgeTxClear;
+    platform::Purge(FCommHandle, flags);
 }
 
 bool TCommEventThread::Notify() {

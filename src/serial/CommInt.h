@@ -222,7 +222,9 @@ protected:
     void ApplyFlowControl();
     void ApplyTimeouts();
     void EscapeLine(uint32_t Function);
-    // Fires the handlers for one reported event mask, in a fixed order.
+    // Fires the handlers for one reported event mask, in a fixed order. A handler may end
+    // up destroying the component (its owner let go of it meanwhile); the dispatch then
+    // stops there.
     void DispatchEvents(TCommEventThread* Sender, uint32_t Status);
 
     THandle FHandle = kInvalidHandle;
@@ -251,6 +253,8 @@ protected:
 
 private:
     friend class TCommEventChars;
+    // Expires with the component: what a dispatch watches to know it is still there.
+    std::shared_ptr<char> FLifeToken = std::make_shared<char>();
     int32_t Transfer(bool Writing, void* Buf, int32_t Count, const char* FailureMessage);
     bool ModemStatusBit(uint32_t Bit);
     bool HoldBit(int Bit);
@@ -295,6 +299,9 @@ protected:
 private:
     TCommEventThread(THandle Handle, TCommEventTypes Events);
     void NotifyOwner();
+    // Stop's last step while the body runs: drops the input, and the output that the line
+    // has not taken.
+    void PurgeOnStop();
     // Hands FEventMask to the main thread; false when the thread was stopped meanwhile.
     bool Notify();
     struct Watch;  // the platform's state of the watch

@@ -445,8 +445,7 @@ void TCommEventThread::Stop() {
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
-    if (FBodyStarted.load() && !Finished())
-        platform::Purge(FCommHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+    if (FBodyStarted.load() && !Finished()) PurgeOnStop();
 }
 
 void TCommEventThread::Execute() {

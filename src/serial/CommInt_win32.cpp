@@ -205,8 +205,7 @@ void TCommEventThread::Stop() {
     } else {
         FEvent.SetEvent();
     }
-    if (FBodyStarted.load() && !Finished())
-        PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (FBodyStarted.load() && !Finished()) PurgeOnStop();
 }
 
 void TCommEventThread::Execute() {

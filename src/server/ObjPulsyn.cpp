@@ -13,9 +13,9 @@
 
 namespace quor {
 
-std::unique_ptr<TfrmComm> frmComm;
+std::shared_ptr<TfrmComm> frmComm;
 
-void AbandonLinkAtExit() { (void)frmComm.release(); }
+void AbandonLinkAtExit() { new std::shared_ptr<TfrmComm>(std::move(frmComm)); }
 
 namespace {
 
@@ -62,8 +62,9 @@ void RequireExactCount(int32_t count) {
                     nearest + ".");
 }
 
-void DestroyWindowQuietly() {
-    std::unique_ptr<TfrmComm> old = std::move(frmComm);
+// Lets go of the window; it is destroyed now, or when its running operation returns.
+void ReleaseWindowQuietly() {
+    std::shared_ptr<TfrmComm> old = std::move(frmComm);
     try {
         old.reset();
     } catch (...) {
@@ -91,11 +92,11 @@ std::string EncodeDeviceNumber(double Value) {
     return value.PulsynValue();
 }
 
-TfrmComm& TPulsyn::Window() {
+std::shared_ptr<TfrmComm> TPulsyn::Window() {
     if (!frmComm) {
         throw Exception("Not connected to the stimulator: call Connect (or set Connected to True) first.");
     }
-    return *frmComm;
+    return frmComm;
 }
 
 void TPulsyn::CheckChannel(LONG Channel) {
@@ -103,7 +104,7 @@ void TPulsyn::CheckChannel(LONG Channel) {
 }
 
 bool TPulsyn::CommandSucceeded(const std::string& Command) {
-    const std::string reply = Window().Dialogue(Command);
+    const std::string reply = Window()->Dialogue(Command);
     return !reply.empty() && reply[0] == 'O';
 }
 
@@ -118,29 +119,36 @@ HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
 
 void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     const bool wanted = Value != 0;
-    // Disconnecting releases the port also when its device has gone; connecting opens it
-    // afresh then.
-    if (wanted ? IsConnected() : !FConnected) return;
-    // A call that arrives while a command waits for its reply (from a button handler, say)
-    // would destroy the window and port under that waiting command.
-    if (frmComm && frmComm->InDialogue()) {
+    // Disconnecting releases the port also when its device has gone (connecting opens it
+    // afresh then), and cancels this object's own connect when a host delivers it inside.
+    if (wanted ? IsConnected() : !(FConnected || FConnecting)) return;
+    if (!wanted) {
+        FConnected = VARIANT_FALSE;
+        ReleaseWindowQuietly();
+        return;
+    }
+    // A connect that arrives inside a running operation (from a button handler, say) would
+    // open the port a second time while that operation still uses it.
+    if (TfrmComm::AnyOperationRunning()) {
         throw Exception("Cannot change the connection while a command is waiting for the stimulator's reply: "
                         "wait until that call has returned.");
     }
-    if (wanted) {
-        DestroyWindowQuietly();
+    ReleaseWindowQuietly();
 #ifdef QUOR_AUTOMATION
-        // The window and its port belong to the process and may outlive every object, so
-        // the library may not be unloaded under them.
-        TComServer::KeepLoaded();
+    // The window and its port belong to the process and may outlive every object, so the
+    // library may not be unloaded under them.
+    TComServer::KeepLoaded();
 #endif
-        frmComm = std::make_unique<TfrmComm>();
-        frmComm->Init();
-        FConnected = frmComm->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
-    } else {
-        FConnected = VARIANT_FALSE;
-        DestroyWindowQuietly();
-    }
+    const auto link = std::make_shared<TfrmComm>();
+    frmComm = link;
+    FConnecting = true;
+    struct TConnecting {
+        bool& Flag;
+        ~TConnecting() { Flag = false; }
+    } connecting{FConnecting};
+    link->Init();
+    // A disconnect delivered during the port search has let go of this link.
+    FConnected = frmComm == link && link->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
@@ -159,7 +167,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
     return RunGuarded([&] {
         Require(InRange(ParadigmNumber, 1, 9),
                 "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
-        Window().Dialogue("Y" + std::to_string(ParadigmNumber));
+        Window()->Dialogue("Y" + std::to_string(ParadigmNumber));
     });
 }
 
@@ -167,31 +175,31 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ChangeChannelMode(LONG Channel, ChannelModes 
     return RunGuarded([&] {
         CheckChannel(Channel);
         Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.");
-        Window().Dialogue(std::string("M") + kModeLetters[Mode] + std::to_string(Channel));
+        Window()->Dialogue(std::string("M") + kModeLetters[Mode] + std::to_string(Channel));
     });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ClearParadigm() {
-    return RunGuarded([&] { Window().Dialogue("E"); });
+    return RunGuarded([&] { Window()->Dialogue("E"); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
     return RunGuarded([&] {
-        TfrmComm& window = Window();
-        const std::string reply = window.Dialogue("GP");
+        const std::shared_ptr<TfrmComm> window = Window();
+        const std::string reply = window->Dialogue("GP");
         if (reply.empty()) throw Exception("CopyParadigm Error: Cannot read current paradigm number.");
         // The fourth character is the paradigm digit of the reply "OK.3".
         const int32_t current = StrToInt(reply.size() > 3 ? reply.substr(3, 1) : std::string());
         Require(InRange(DestParadigm, 1, 9), "CopyParadigm Error: Paradigm Parameter must be between 1 and 9.");
         Require(DestParadigm != current, "CopyParadigm Error: Cannot copy paradigm to itself.");
-        window.SendCommand("C" + std::to_string(current) + std::to_string(DestParadigm));
+        window->SendCommand("C" + std::to_string(current) + std::to_string(DestParadigm));
     });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::Trigger(LONG Channel) {
     return RunGuarded([&] {
         CheckChannel(Channel);
-        Window().SendCommand("T" + std::to_string(Channel));
+        Window()->SendCommand("T" + std::to_string(Channel));
     });
 }
 
@@ -201,7 +209,7 @@ void TPulsyn::LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char
     Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
     Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
     Require(Channel1 != Channel2, SameChannelMessage);
-    Window().Dialogue(Letter + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
+    Window()->Dialogue(Letter + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ConnectChannel(LONG Channel1, LONG Channel2) {
@@ -283,11 +291,11 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDeltaV(LONG Channel, double DeltaV,
 
 // The monitor window: shown on request, and its log saved as Rich Text Format.
 HRESULT STDMETHODCALLTYPE TPulsyn::ShowMonitor() {
-    return RunGuarded([&] { Window().ShowMonitor(); });
+    return RunGuarded([&] { Window()->ShowMonitor(); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::SaveSessionCommands(BSTR FileName) {
-    return RunGuarded([&] { Window().SaveSessionCommands(BstrToUtf8(FileName)); });
+    return RunGuarded([&] { Window()->SaveSessionCommands(BstrToUtf8(FileName)); });
 }
 
 }  // namespace quor

@@ -30,8 +30,9 @@ struct TPulsynBase {};
 #define QUOR_METHOD HRESULT STDMETHODCALLTYPE
 
 // The one monitor window with its port, shared by every TPulsyn of the process; created
-// and destroyed only by writing Connected.
-extern std::unique_ptr<TfrmComm> frmComm;
+// and let go only by writing Connected. A link let go while one of its operations runs
+// (a disconnect that a host delivered inside a command) is destroyed when that returns.
+extern std::shared_ptr<TfrmComm> frmComm;
 // At process exit: the link is neither closed nor destroyed (see DllMain).
 void AbandonLinkAtExit();
 
@@ -73,9 +74,11 @@ public:
 
 protected:
     VARIANT_BOOL FConnected = VARIANT_FALSE;
+    bool FConnecting = false;  // this object's connect is running (a disconnect may cancel it)
 
-    // The window, or a clear failure when the client has not connected.
-    static TfrmComm& Window();
+    // The window, or a clear failure when the client has not connected. The caller holds it
+    // for as long as it uses it.
+    static std::shared_ptr<TfrmComm> Window();
     static void CheckChannel(LONG Channel);
     static bool CommandSucceeded(const std::string& Command);
 
