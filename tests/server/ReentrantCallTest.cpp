@@ -4,9 +4,6 @@
 // command, showing the monitor, the window's Clear button). The running operation must
 // complete and deliver its command, the nested call must get its documented answer, and
 // the link must never be destroyed under either (the sanitizer builds see to that).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -214,7 +211,7 @@ protected:
 
     // The headless monitor echoes the log when shown: not into the test's output.
     HRESULT ShowQuietly(TPulsyn& on) {
-        if (quor::frmComm) quor::frmComm->Monitor().SetEchoForTesting(FDevNull, false);
+        if (quor::frmComm) quor::frmComm->Monitor().SetEchoForTesting(fileno(FNowhere.get()), false);
         return on.ShowMonitor();
     }
 
@@ -227,10 +224,7 @@ protected:
     std::string FSavedLog = ::testing::TempDir() + "reentrant-session.rtf";
     std::u16string FSavedLogText{FSavedLog.begin(), FSavedLog.end()};
     BSTR FSavedLogName = FSavedLogText.data();
-    int FDevNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-
-public:
-    ~ReentrantCallTest() override { close(FDevNull); }
+    std::unique_ptr<FILE, int (*)(FILE*)> FNowhere{std::fopen("/dev/null", "w"), &std::fclose};
 };
 
 TEST_F(ReentrantCallTest, DisconnectingThisObjectTakesEffectWhenTheOperationReturns) { RunAll(Nested::DisconnectThis); }
