@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Deadline.h"
 #include "MainThreadPlatform.h"
 
 namespace quor {
@@ -97,12 +98,11 @@ bool WaitForMessages(std::chrono::milliseconds timeout) { return WaitForMessages
 
 bool WaitForMessagesOrInput(std::chrono::milliseconds timeout, int descriptor) {
     BindMainThread();
-    const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+    const TDeadline deadline = TDeadline::In(timeout);
     for (;;) {
         if (PendingHandoffs() > 0) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         bool input = false;
-        if (!platform::WaitMainThread(std::max(left, std::chrono::milliseconds(0)), descriptor, input)) return false;
+        if (!platform::WaitMainThread(deadline.Remaining(), descriptor, input)) return false;
         // A hand-off queued after the check above is seen by the next one, so clearing a
         // stale wake-up loses none.
         if (input || PendingHandoffs() > 0 || platform::KeepWakeup()) return true;

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 
+#include "Deadline.h"
 #include "MainThreadPlatform.h"
 
 namespace quor::platform {
@@ -38,18 +40,16 @@ bool KeepWakeup() {
 bool WaitMainThread(std::chrono::milliseconds timeout, int descriptor, bool& descriptorReady) {
     descriptorReady = false;
     if (wakeFd < 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const TDeadline deadline = TDeadline::In(timeout);
     for (;;) {
-        // Rounded up: a remainder below one millisecond must still block, not poll at once.
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         pollfd p[2] = {{wakeFd, POLLIN, 0}, {descriptor, POLLIN, 0}};
-        const int n = poll(p, descriptor >= 0 ? 2 : 1, left <= 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left));
+        const int n = poll(p, descriptor >= 0 ? 2 : 1, deadline.SystemTimeout(INT_MAX, -1));
         if (n > 0) {
             descriptorReady = descriptor >= 0 && p[1].revents != 0;
             return true;
         }
         if (n < 0 && errno != EINTR) return false;
-        if (n == 0 && std::chrono::steady_clock::now() >= deadline) return false;
+        if (n == 0 && deadline.Expired()) return false;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/Deadline.h"
 #include "base/HostInfo.h"
 #include "base/MainThread.h"
 #include "base/TextConvert.h"
@@ -20,12 +21,6 @@ constexpr std::chrono::milliseconds kLongestQuietWait{50};
 
 bool StartsWithComIgnoringCase(const std::string& argument) {
     return argument.size() >= 3 && EqualsIgnoringAsciiCase(std::string_view(argument).substr(0, 3), "COM");
-}
-
-std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadline) {
-    // Rounded up, so that the last pass does not wake a fraction early and spin.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return std::max(left, std::chrono::milliseconds(0));
 }
 
 std::function<void()>& PumpHook() {
@@ -90,8 +85,8 @@ TfrmComm::~TfrmComm() {
 // at once, so this matters on real ports only.)
 void TfrmComm::DrainOutput() {
     if (!FComm32->Enabled()) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FComm32->WriteTimeout());
-    while (FComm32->OutQueCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+    const TDeadline deadline = TDeadline::In(std::chrono::milliseconds(FComm32->WriteTimeout()));
+    while (FComm32->OutQueCount() > 0 && !deadline.Expired()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -310,13 +305,13 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
 
     DrainInput();
     FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
-    const auto deadline = std::chrono::steady_clock::now() + ReplyTimeout;
+    const TDeadline deadline = TDeadline::In(ReplyTimeout);
     SendFrame(Command + "R");
     std::string result;
     bool header = true;
     bool stale = false;  // the frame being read answers an earlier command: it is logged and skipped
     int32_t length = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (!deadline.Expired()) {
         Pump();
         bool progressed = false;
         if (CommState) {
@@ -347,7 +342,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
         if (!progressed) {
             CheckPortPresent();  // a device that has gone ends the wait at once
-            const auto wait = std::min(Remaining(deadline), kLongestQuietWait);
+            const auto wait = deadline.RemainingAtMost(kLongestQuietWait);
             // Input is read as it arrives where the port can be watched from here; while the
             // link waits for the device's prompt, the receive handler reads it instead.
             if (CommState) {
@@ -377,10 +372,10 @@ void TfrmComm::Pump() {
     ProcessMessages();
 }
 
-void TfrmComm::PumpFor(std::chrono::steady_clock::time_point Deadline) {
-    while (std::chrono::steady_clock::now() < Deadline) {
+void TfrmComm::PumpFor(const TDeadline& Deadline) {
+    while (!Deadline.Expired()) {
         Pump();
-        WaitForMessages(Remaining(Deadline));
+        WaitForMessages(Deadline.Remaining());
     }
     Pump();
 }
@@ -388,8 +383,7 @@ void TfrmComm::PumpFor(std::chrono::steady_clock::time_point Deadline) {
 void TfrmComm::Wait(float sec) {
     TOperation operation(*this);
     if (sec <= 0) return;
-    PumpFor(std::chrono::steady_clock::now() +
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(sec)));
+    PumpFor(TDeadline::In(std::chrono::duration<double>(sec)));
 }
 
 void TfrmComm::AddText(const std::string& Text, bool Send) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Deadline.h"
 #include "link/MonitorWindow.h"
 #include "link/PromptTracker.h"
 #include "link/TrafficLog.h"
@@ -107,7 +108,7 @@ private:
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     void DrainOutput();
-    void PumpFor(std::chrono::steady_clock::time_point Deadline);
+    void PumpFor(const TDeadline& Deadline);
     void Pump();  // lets the thread's messages run: serial events, clicks, client calls
 
     std::unique_ptr<TComm> FComm32;

@@ -17,8 +17,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <map>
 
+#include "base/Deadline.h"
 #include "base/MainThread.h"
 #include "serial/CommInt.h"
 #include "serial/CommPlatform.h"
@@ -247,8 +249,8 @@ int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t
         error = errno;
         return kTransferFailed;
     }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    const TDeadline deadline =
+        timeout == INFINITE_WAIT ? TDeadline::Never() : TDeadline::In(std::chrono::milliseconds(timeout));
     const char* bytes = static_cast<const char*>(buf);
     int32_t done = 0;
     for (;;) {
@@ -261,14 +263,9 @@ int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t
             return kTransferFailed;
         }
         // The output queue is full: wait for room, at most until the write's deadline.
-        int wait = -1;
-        if (timeout != INFINITE_WAIT) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return -1;
-            wait = static_cast<int>(left);
-        }
+        if (deadline.Expired()) return -1;
         pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, wait) == 0) return -1;
+        if (poll(&p, 1, deadline.SystemTimeout(INT_MAX, -1)) == 0 && deadline.Expired()) return -1;
     }
 }
 

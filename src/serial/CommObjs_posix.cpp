@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <mutex>
 
 #include "CommObjs.h"
+#include "base/Deadline.h"
 
 namespace quor {
 
@@ -25,15 +27,9 @@ TEvent::TEvent(void*, bool ManualReset, bool InitialState, const std::string& Na
 }
 
 TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
-    using Clock = std::chrono::steady_clock;
-    const bool forever = Timeout == INFINITE_WAIT;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(Timeout);
+    const TDeadline deadline = Timeout == INFINITE_WAIT ? TDeadline::Never() : TDeadline::In(std::chrono::milliseconds(Timeout));
     for (;;) {
-        int wait = -1;
-        if (!forever) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left <= 0 ? 0 : static_cast<int>(left);
-        }
+        const int wait = deadline.SystemTimeout(INT_MAX, -1);
         pollfd p{static_cast<int>(FHandle), POLLIN, 0};
         if (FHandle == kInvalidHandle) {
             FError = EBADF;
@@ -56,7 +52,7 @@ TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
             if (read(static_cast<int>(FHandle), &count, sizeof count) == sizeof count) return wrSignaled;
             continue;
         }
-        if (wait == 0 || (!forever && Clock::now() >= deadline)) return wrTimeout;
+        if (deadline.Expired()) return wrTimeout;
     }
 }
 
