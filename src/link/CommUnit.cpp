@@ -121,6 +121,8 @@ int32_t FindPort(TfrmComm& Form) {
                 result = number;
                 break;
             } catch (...) {
+                // Any failure (no such device, held by another program, not a serial
+                // port, the probe not written) only rules this candidate out.
                 comm.Close();
             }
         }
@@ -134,10 +136,7 @@ int32_t FindPort(TfrmComm& Form) {
 }
 
 void TfrmComm::OpenPort(int32_t APort) {
-    try {
-        FComm32->Close();
-    } catch (...) {
-    }
+    FComm32->Close();
     std::this_thread::sleep_for(ReopenPause);
     FComm32->SetDeviceName(PortDeviceName(APort));
     FPrompts.Restart();

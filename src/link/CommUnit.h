@@ -6,6 +6,10 @@
 // sent and received. Everything runs on the thread that created it; every wait keeps that
 // thread's messages flowing, so serial events and window clicks are handled meanwhile.
 //
+// Errors, in this component: every failure raises an exception (quor::Exception or the
+// port's ECommError) whose message is the one the client reads; no result is a sentinel,
+// except that a dialogue with no port found gives an empty reply, as a silent device does.
+//
 // Those messages can carry a client call that disconnects (a button handler in the host),
 // so a link owned through a shared pointer keeps itself alive while one of its operations
 // runs: the owner may let go at any time, and the link goes when its outermost operation

@@ -13,6 +13,13 @@
 // example an invalid handle is 6 on Windows and EBADF, 9, on POSIX; a missing device is 2
 // on both; a device that another program holds is 5, access denied, on Windows and EBUSY,
 // 16, on POSIX).
+//
+// Errors, in this component: a failure raises ECommError with its message and the system's
+// code. The exceptions, which callers rely on: Read and Write give -1 when their wait ran
+// out of time (the write time-out the link reports), the queue counts give -1 while closed,
+// the modem-line and hold properties read false while closed, and purging a closed port
+// does nothing. Queries ask the driver and change nothing, except that asking for the queue
+// counts also collects the driver's pending line-error mask, as the system's call does.
 #pragma once
 
 #include <atomic>

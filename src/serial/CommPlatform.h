@@ -1,5 +1,9 @@
-// Platform half of CommInt: the device calls of the serial port. Each returns the system's
-// error code through `error` when it fails.
+// Platform half of CommInt: the device calls of the serial port.
+//
+// Errors, in this layer: a call that can fail says so by its result (false, or
+// kTransferFailed for a transfer) and puts the system's error code in `error`; nothing here
+// throws. Calls whose failure changes nothing for the caller (Purge, the queue counts of a
+// closed handle) report nothing. TCustomComm turns failures into exceptions.
 #pragma once
 
 #include <cstdint>

@@ -55,24 +55,23 @@ HRESULT STDMETHODCALLTYPE TAutoObject::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo*
     if (!ppTInfo) return E_POINTER;
     *ppTInfo = nullptr;
     if (iTInfo != 0) return DISP_E_BADINDEX;
-    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    TComPtr<ITypeInfo> info = TComServer::DispatchTypeInfo();
     if (!info) return TYPE_E_CANTLOADLIBRARY;
-    info->AddRef();
-    *ppTInfo = info;
+    *ppTInfo = info.Detach();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TAutoObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
                                                      DISPID* rgDispId) {
-    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    const TComPtr<ITypeInfo> info = TComServer::DispatchTypeInfo();
     if (!info) return TYPE_E_CANTLOADLIBRARY;
-    return DispGetIDsOfNames(info, rgszNames, cNames, rgDispId);
+    return DispGetIDsOfNames(info.Get(), rgszNames, cNames, rgDispId);
 }
 
 HRESULT STDMETHODCALLTYPE TAutoObject::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags,
                                               DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                               EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-    ITypeInfo* info = TComServer::DispatchTypeInfo();
+    const TComPtr<ITypeInfo> info = TComServer::DispatchTypeInfo();
     if (!info) return TYPE_E_CANTLOADLIBRARY;
     // Scripts write properties either way; both reach the one property writer.
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
@@ -92,10 +91,9 @@ HRESULT STDMETHODCALLTYPE TAutoObject::InterfaceSupportsErrorInfo(REFIID riid) {
 HRESULT STDMETHODCALLTYPE TAutoObject::GetClassInfo(ITypeInfo** ppTI) {
     if (!ppTI) return E_POINTER;
     *ppTI = nullptr;
-    ITypeInfo* info = TComServer::ClassTypeInfo();
+    TComPtr<ITypeInfo> info = TComServer::ClassTypeInfo();
     if (!info) return TYPE_E_CANTLOADLIBRARY;
-    info->AddRef();
-    *ppTI = info;
+    *ppTI = info.Detach();
     return S_OK;
 }
 

@@ -25,9 +25,9 @@ std::once_flag g_switchesRead;
 bool g_perUser = false;
 
 std::mutex g_typeLibMutex;
-ITypeLib* g_typeLib = nullptr;
-ITypeInfo* g_dispatchInfo = nullptr;
-ITypeInfo* g_classInfo = nullptr;
+TComPtr<ITypeLib> g_typeLib;
+TComPtr<ITypeInfo> g_dispatchInfo;
+TComPtr<ITypeInfo> g_classInfo;
 std::wstring g_className;    // "Pulsyn", read from the type library
 std::wstring g_description;  // "Pulsyn Object"
 std::wstring g_libraryName;  // "QuorLib"
@@ -35,13 +35,10 @@ std::wstring g_libraryName;  // "QuorLib"
 void LoadTypeLibrary() {
     std::lock_guard<std::mutex> lock(g_typeLibMutex);
     if (g_typeLib) return;
-    ITypeLib* library = nullptr;
-    if (FAILED(LoadTypeLibEx(TComServer::ModulePath().c_str(), REGKIND_NONE, &library))) return;
-    ITypeInfo* classInfo = nullptr;
-    if (FAILED(library->GetTypeInfoOfGuid(CLSID_Pulsyn, &classInfo))) {
-        library->Release();
-        return;
-    }
+    TComPtr<ITypeLib> library;
+    if (FAILED(LoadTypeLibEx(TComServer::ModulePath().c_str(), REGKIND_NONE, library.Put()))) return;
+    TComPtr<ITypeInfo> classInfo;
+    if (FAILED(library->GetTypeInfoOfGuid(CLSID_Pulsyn, classInfo.Put()))) return;
     BSTR name = nullptr, help = nullptr, libName = nullptr;
     classInfo->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr);
     library->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
@@ -52,7 +49,7 @@ void LoadTypeLibrary() {
     SysFreeString(help);
     SysFreeString(libName);
     // The class's default interface gives the dispatch type information.
-    ITypeInfo* dispatchInfo = nullptr;
+    TComPtr<ITypeInfo> dispatchInfo;
     TYPEATTR* attributes = nullptr;
     if (SUCCEEDED(classInfo->GetTypeAttr(&attributes))) {
         for (UINT i = 0; i < attributes->cImplTypes && !dispatchInfo; ++i) {
@@ -60,15 +57,15 @@ void LoadTypeLibrary() {
             HREFTYPE ref = 0;
             if (SUCCEEDED(classInfo->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
                 SUCCEEDED(classInfo->GetRefTypeOfImplType(i, &ref))) {
-                classInfo->GetRefTypeInfo(ref, &dispatchInfo);
+                classInfo->GetRefTypeInfo(ref, dispatchInfo.Put());
             }
         }
         classInfo->ReleaseTypeAttr(attributes);
     }
-    if (!dispatchInfo) library->GetTypeInfoOfGuid(IID_IPulsyn, &dispatchInfo);
-    g_typeLib = library;
-    g_classInfo = classInfo;
-    g_dispatchInfo = dispatchInfo;
+    if (!dispatchInfo) library->GetTypeInfoOfGuid(IID_IPulsyn, dispatchInfo.Put());
+    g_typeLib = std::move(library);
+    g_classInfo = std::move(classInfo);
+    g_dispatchInfo = std::move(dispatchInfo);
 }
 
 std::wstring GuidText(REFGUID guid) {
@@ -102,8 +99,8 @@ public:
         TPulsyn* object = nullptr;
         try {
             object = new TPulsyn(outer);
-        } catch (...) {
-            return E_UNEXPECTED;
+        } catch (const std::bad_alloc&) {  // the only failure of a new object
+            return E_OUTOFMEMORY;
         }
         IUnknown* inner = object->InnerUnknown();
         inner->AddRef();
@@ -150,7 +147,7 @@ Function OleAutFunction(const char* name) {
 }  // namespace
 
 void RegisterServer() {
-    ITypeLib* library = TComServer::TypeLib();
+    const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
     const std::wstring path = TComServer::ModulePath();
     std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/") + 1);
@@ -159,8 +156,8 @@ void RegisterServer() {
     RegisterFn registerForUser = TComServer::PerUserRegistration() ? OleAutFunction<RegisterFn>("RegisterTypeLibForUser") : nullptr;
     std::wstring pathCopy = path;
     const HRESULT registered = registerForUser
-                                   ? registerForUser(library, pathCopy.data(), helpDir.data())
-                                   : RegisterTypeLib(library, pathCopy.data(), helpDir.data());
+                                   ? registerForUser(library.Get(), pathCopy.data(), helpDir.data())
+                                   : RegisterTypeLib(library.Get(), pathCopy.data(), helpDir.data());
     if (FAILED(registered)) throw std::runtime_error("cannot register the type library");
 
     const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
@@ -187,7 +184,7 @@ void RegisterServer() {
 }
 
 void UnregisterServer() {
-    ITypeLib* library = TComServer::TypeLib();
+    const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&attributes))) {
@@ -223,18 +220,19 @@ void TComServer::KeepLoaded() {
                        reinterpret_cast<LPCWSTR>(&TComServer::KeepLoaded), &pinned);
 }
 
-ITypeLib* TComServer::TypeLib() {
+namespace {
+// A reference of the caller's own, so that releasing the cache never frees one in use.
+template <class T>
+TComPtr<T> Loaded(const TComPtr<T>& cached) {
     LoadTypeLibrary();
-    return g_typeLib;
+    std::lock_guard<std::mutex> lock(g_typeLibMutex);
+    return cached;
 }
-ITypeInfo* TComServer::DispatchTypeInfo() {
-    LoadTypeLibrary();
-    return g_dispatchInfo;
-}
-ITypeInfo* TComServer::ClassTypeInfo() {
-    LoadTypeLibrary();
-    return g_classInfo;
-}
+}  // namespace
+
+TComPtr<ITypeLib> TComServer::TypeLib() { return Loaded(g_typeLib); }
+TComPtr<ITypeInfo> TComServer::DispatchTypeInfo() { return Loaded(g_dispatchInfo); }
+TComPtr<ITypeInfo> TComServer::ClassTypeInfo() { return Loaded(g_classInfo); }
 
 void TComServer::ObjectCreated() { ++g_objects; }
 void TComServer::ObjectDestroyed() { --g_objects; }
@@ -246,6 +244,13 @@ void TComServer::Lock(bool lock) {
     }
 }
 bool TComServer::CanUnload() { return g_objects == 0 && g_locks == 0; }
+
+void TComServer::ReleaseTypeLibrary() {
+    std::lock_guard<std::mutex> lock(g_typeLibMutex);
+    g_dispatchInfo.Reset();
+    g_classInfo.Reset();
+    g_typeLib.Reset();
+}
 // The host's switches decide once, the first time registration asks.
 bool TComServer::PerUserRegistration() {
     std::call_once(g_switchesRead, [] { g_perUser = PerUserFromSwitches(HostArguments()); });

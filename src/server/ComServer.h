@@ -5,22 +5,28 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include "server/ComPtr.h"
+
 #include <string>
 #include <vector>
 
 namespace quor {
 
 struct TComServer {
-    // The library's type library, loaded from the library's own file on first use and kept.
-    static ITypeLib* TypeLib();
-    // Type information of IPulsyn (dispatch) and of the class Pulsyn; not AddRef'ed.
-    static ITypeInfo* DispatchTypeInfo();
-    static ITypeInfo* ClassTypeInfo();
+    // The library's type library, loaded from the library's own file on first use and kept
+    // until the library is unloaded; empty when it cannot be loaded.
+    static TComPtr<ITypeLib> TypeLib();
+    // Type information of IPulsyn (dispatch) and of the class Pulsyn.
+    static TComPtr<ITypeInfo> DispatchTypeInfo();
+    static TComPtr<ITypeInfo> ClassTypeInfo();
 
     static void ObjectCreated();
     static void ObjectDestroyed();
     static void Lock(bool lock);
     static bool CanUnload();
+    // Lets go of the type library and its type information, as the library is about to be
+    // unloaded (no object or lock left); the next use loads them again.
+    static void ReleaseTypeLibrary();
 
     static bool PerUserRegistration();
     // The library file; the process's program when no library set it (test programs).

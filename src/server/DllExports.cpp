@@ -24,8 +24,16 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     return quor::GetClassObject(rclsid, riid, ppv);
 }
 
-STDAPI DllCanUnloadNow() { return quor::TComServer::CanUnload() ? S_OK : S_FALSE; }
+// The system unloads the library after a yes; the type information it cached goes first,
+// here rather than in DllMain, where releasing another library's objects is not safe.
+STDAPI DllCanUnloadNow() {
+    if (!quor::TComServer::CanUnload()) return S_FALSE;
+    quor::TComServer::ReleaseTypeLibrary();
+    return S_OK;
+}
 
+// Nothing may cross the DLL's boundary into regsvr32 or an installer; any failure to write
+// the registry is the one status they understand.
 STDAPI DllRegisterServer() {
     try {
         quor::RegisterServer();

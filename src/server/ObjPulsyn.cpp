@@ -62,14 +62,9 @@ void RequireExactCount(int32_t count) {
                     nearest + ".");
 }
 
-// Lets go of the window; it is destroyed now, or when its running operation returns.
-void ReleaseWindowQuietly() {
-    std::shared_ptr<TfrmComm> old = std::move(frmComm);
-    try {
-        old.reset();
-    } catch (...) {
-    }
-}
+// Lets go of the window; it is destroyed now, or when its running operation returns. (Its
+// destructor reports nothing: the port is closed either way.)
+void ReleaseWindow() { frmComm.reset(); }
 
 // An early-bound caller can pass a null pointer for a result; writing through it would crash
 // the host, which no handler catches.
@@ -124,7 +119,7 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     if (wanted ? IsConnected() : !(FConnected || FConnecting)) return;
     if (!wanted) {
         FConnected = VARIANT_FALSE;
-        ReleaseWindowQuietly();
+        ReleaseWindow();
         return;
     }
     // A connect that arrives inside a running operation (from a button handler, say) would
@@ -133,7 +128,7 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
         throw Exception("Cannot change the connection while a command is waiting for the stimulator's reply: "
                         "wait until that call has returned.");
     }
-    ReleaseWindowQuietly();
+    ReleaseWindow();
 #ifdef QUOR_AUTOMATION
     // The window and its port belong to the process and may outlive every object, so the
     // library may not be unloaded under them.

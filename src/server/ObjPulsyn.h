@@ -5,6 +5,10 @@
 // automation status: S_OK, or on failure E_UNEXPECTED (or the failure's own negative
 // status) with the thread's error information describing what went wrong. Out-parameters
 // are written only on success.
+//
+// Errors, at this boundary: the layers below raise exceptions; RunGuarded turns every one
+// into a status and error information, and nothing else leaves a member (an exception
+// crossing into the host would end it).
 #pragma once
 
 #include <cstdint>

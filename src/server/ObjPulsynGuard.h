@@ -32,6 +32,7 @@ HRESULT RunGuarded(Body&& body) {
     } catch (const std::exception& e) {
         return ReportFailure(e.what(), 0);
     } catch (...) {
+        // Nothing may cross the boundary into the host, not even what no layer should throw.
         return ReportFailure("Unexpected failure inside QuorLib", 0);
     }
 }

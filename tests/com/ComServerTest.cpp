@@ -29,7 +29,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(Dll().module, nullptr) << "cannot load QuorLib.dll from QUORLIB_DLL";
         ASSERT_TRUE(Dll().getClassObject && Dll().canUnloadNow && Dll().registerServer && Dll().unregisterServer);
-        ASSERT_EQ(Dll().getClassObject(CLSID_Pulsyn, IID_IClassFactory, factory.vout()), S_OK);
+        ASSERT_EQ(Dll().getClassObject(CLSID_Pulsyn, IID_IClassFactory, factory.PutVoid()), S_OK);
     }
     IPulsyn* NewObject() {
         IPulsyn* object = nullptr;
@@ -72,26 +72,26 @@ TEST_F(ComServerTest, UnloadingWaitsForObjectsAndLocks) {
 
 TEST_F(ComServerTest, AnObjectAnswersItsInterfacesAndRefusesOthers) {
     Ref<IPulsyn> object;
-    object.p = NewObject();
-    ASSERT_NE(object.p, nullptr);
+    object = Ref<IPulsyn>::Adopt(NewObject());
+    ASSERT_NE(object.Get(), nullptr);
     for (REFIID iid : {IID_IUnknown, IID_IDispatch, IID_IPulsyn, IID_ISupportErrorInfo, IID_IProvideClassInfo}) {
         Ref<IUnknown> answer;
-        EXPECT_EQ(object->QueryInterface(iid, answer.vout()), S_OK);
+        EXPECT_EQ(object->QueryInterface(iid, answer.PutVoid()), S_OK);
     }
     for (REFIID iid : {IID_IPersist, IID_IClassFactory, IID_ITypeInfo}) {
         Ref<IUnknown> answer;
-        EXPECT_EQ(object->QueryInterface(iid, answer.vout()), E_NOINTERFACE);
-        EXPECT_EQ(answer.p, nullptr);
+        EXPECT_EQ(object->QueryInterface(iid, answer.PutVoid()), E_NOINTERFACE);
+        EXPECT_EQ(answer.Get(), nullptr);
     }
     Ref<ISupportErrorInfo> support;
-    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.vout()), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IPulsyn), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IPersist), S_FALSE);
 
     Ref<IProvideClassInfo> provide;
-    ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo, provide.vout()), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo, provide.PutVoid()), S_OK);
     Ref<ITypeInfo> classInfo;
-    ASSERT_EQ(provide->GetClassInfo(classInfo.out()), S_OK);
+    ASSERT_EQ(provide->GetClassInfo(classInfo.Put()), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(classInfo->GetTypeAttr(&attributes), S_OK);
     EXPECT_TRUE(IsEqualGUID(attributes->guid, CLSID_Pulsyn));
@@ -118,16 +118,16 @@ TEST_F(ComServerTest, AggregationHandsOutTheInnerUnknownOnly) {
     EXPECT_EQ(object, nullptr);
 
     Ref<IUnknown> inner;
-    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, inner.vout()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, inner.PutVoid()), S_OK);
     Ref<IPulsyn> pulsyn;
-    ASSERT_EQ(inner->QueryInterface(IID_IPulsyn, pulsyn.vout()), S_OK);
+    ASSERT_EQ(inner->QueryInterface(IID_IPulsyn, pulsyn.PutVoid()), S_OK);
     // The interface's own IUnknown methods go to the outer object.
     void* viaInterface = nullptr;
     EXPECT_EQ(pulsyn->QueryInterface(IID_IDispatch, &viaInterface), E_NOINTERFACE);
     EXPECT_EQ(outer.queries, 1);
-    pulsyn.p = nullptr;  // references on the interface belong to the outer object
+    pulsyn.Detach();  // references on the interface belong to the outer object
     inner->Release();    // the one reference the query added to the inner count
-    inner.reset();
+    inner.Reset();
     EXPECT_EQ(Dll().canUnloadNow(), S_OK);
 }
 
@@ -140,8 +140,8 @@ DISPID IdOf(IDispatch* dispatch, const wchar_t* name) {
 
 TEST_F(ComServerTest, DispatchServesTheTypeLibrary) {
     Ref<IPulsyn> object;
-    object.p = NewObject();
-    IDispatch* dispatch = object.p;
+    object = Ref<IPulsyn>::Adopt(NewObject());
+    IDispatch* dispatch = object.Get();
     UINT count = 0;
     EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
@@ -149,7 +149,7 @@ TEST_F(ComServerTest, DispatchServesTheTypeLibrary) {
     EXPECT_EQ(dispatch->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
     EXPECT_EQ(info, nullptr);
     Ref<ITypeInfo> typeInfo;
-    ASSERT_EQ(dispatch->GetTypeInfo(0, 0, typeInfo.out()), S_OK);
+    ASSERT_EQ(dispatch->GetTypeInfo(0, 0, typeInfo.Put()), S_OK);
     BSTR name = nullptr;
     typeInfo->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
     EXPECT_STREQ(name, L"IPulsyn");
@@ -178,10 +178,10 @@ TEST_F(ComServerTest, DispatchServesTheTypeLibrary) {
 
 TEST_F(ComServerTest, AFailedCallReachesEarlyAndLateBoundClientsAlike) {
     Ref<IPulsyn> object;
-    object.p = NewObject();
+    object = Ref<IPulsyn>::Adopt(NewObject());
     EXPECT_EQ(object->ChangeParadigm(0), E_UNEXPECTED);
     Ref<IErrorInfo> error;
-    ASSERT_EQ(GetErrorInfo(0, error.out()), S_OK);
+    ASSERT_EQ(GetErrorInfo(0, error.Put()), S_OK);
     BSTR text = nullptr;
     GUID iid{};
     error->GetDescription(&text);
@@ -213,13 +213,13 @@ TEST_F(ComServerTest, AFailedCallReachesEarlyAndLateBoundClientsAlike) {
 // information, not an access violation in the host.
 TEST_F(ComServerTest, ANullResultPointerThroughTheVtableIsRefused) {
     Ref<IPulsyn> object;
-    object.p = NewObject();
+    object = Ref<IPulsyn>::Adopt(NewObject());
     EXPECT_EQ(object->get_Connected(nullptr), E_POINTER);
     EXPECT_EQ(object->Connect(nullptr), E_POINTER);
     EXPECT_EQ(object->SetChannelDelay(1, 0.025, nullptr), E_POINTER);
     EXPECT_EQ(object->SetChannelShape(1, csMonopolar, nullptr), E_POINTER);
     Ref<IErrorInfo> error;
-    ASSERT_EQ(GetErrorInfo(0, error.out()), S_OK);
+    ASSERT_EQ(GetErrorInfo(0, error.Put()), S_OK);
     BSTR text = nullptr;
     error->GetDescription(&text);
     EXPECT_STREQ(text, L"SetChannelShape was called with a null pointer for its result: pass a variable to receive it.");
@@ -231,8 +231,8 @@ bool OnCommandLine(const wchar_t* word) { return wcsstr(GetCommandLineW(), word)
 TEST_F(ComServerTest, LateBoundSetterReturnsTheAcknowledgement) {
     if (!OnCommandLine(L"COM7")) GTEST_SKIP() << "needs a simulated stimulator on COM7";
     Ref<IPulsyn> object;
-    object.p = NewObject();
-    IDispatch* dispatch = object.p;
+    object = Ref<IPulsyn>::Adopt(NewObject());
+    IDispatch* dispatch = object.Get();
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -255,10 +255,10 @@ TEST_F(ComServerTest, LateBoundSetterReturnsTheAcknowledgement) {
 
 TEST_F(ComServerTest, TheLibraryStaysLoadedWhileItsWindowLives) {
     Ref<IPulsyn> object;
-    object.p = NewObject();
+    object = Ref<IPulsyn>::Adopt(NewObject());
     VARIANT_BOOL connected = VARIANT_FALSE;
     ASSERT_EQ(object->Connect(&connected), S_OK);  // makes the process's window, with or without a port
-    object.reset();
+    object.Reset();
     // No object and no lock: the run time may unload the library now...
     EXPECT_EQ(Dll().canUnloadNow(), S_OK);
     wchar_t path[MAX_PATH] = {};
@@ -271,7 +271,7 @@ TEST_F(ComServerTest, TheLibraryStaysLoadedWhileItsWindowLives) {
         Dll() = Library(path);  // the following tests need it
         return;
     }
-    object.p = NewObject();
+    object = Ref<IPulsyn>::Adopt(NewObject());
     EXPECT_EQ(object->put_Connected(VARIANT_TRUE), S_OK);
     EXPECT_EQ(object->ClearParadigm(), S_OK);
     EXPECT_EQ(object->put_Connected(VARIANT_FALSE), S_OK);

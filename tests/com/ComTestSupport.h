@@ -11,6 +11,7 @@
 #include <string>
 
 #include "QuorLib_TLB.h"
+#include "server/ComPtr.h"
 
 namespace comtest {
 
@@ -56,19 +57,6 @@ inline Library& Dll() {
 }
 
 template <class T>
-struct Ref {
-    T* p = nullptr;
-    ~Ref() { reset(); }
-    void reset() {
-        if (p) p->Release();
-        p = nullptr;
-    }
-    T** out() {
-        reset();
-        return &p;
-    }
-    void** vout() { return reinterpret_cast<void**>(out()); }
-    T* operator->() const { return p; }
-};
+using Ref = quor::TComPtr<T>;
 
 }  // namespace comtest

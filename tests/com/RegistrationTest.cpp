@@ -72,8 +72,8 @@ TEST_F(RegistrationTest, RegisterWritesEveryEntryAndUnregisterRemovesThemAll) {
     EXPECT_EQ(CLSIDFromProgID(L"QuorLib.Pulsyn", &fromProgId), S_OK);
     EXPECT_TRUE(IsEqualCLSID(fromProgId, CLSID_Pulsyn));
     Ref<IDispatch> object;
-    EXPECT_EQ(CoCreateInstance(CLSID_Pulsyn, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.vout()), S_OK);
-    object.reset();
+    EXPECT_EQ(CoCreateInstance(CLSID_Pulsyn, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.PutVoid()), S_OK);
+    object.Reset();
 
     ASSERT_EQ(Dll().unregisterServer(), S_OK);
     for (const std::wstring& key : RegisteredKeys()) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key.c_str();

@@ -45,7 +45,7 @@ const Member kMembers[] = {
 class TypeLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(LoadTypeLibEx(WindowsPath("QUORLIB_DLL").c_str(), REGKIND_NONE, library.out()), S_OK);
+        ASSERT_EQ(LoadTypeLibEx(WindowsPath("QUORLIB_DLL").c_str(), REGKIND_NONE, library.Put()), S_OK);
     }
     std::wstring Doc(ITypeInfo* info, MEMBERID id = MEMBERID_NIL, bool help = false) {
         BSTR name = nullptr, text = nullptr;
@@ -78,20 +78,20 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
 
 TEST_F(TypeLibraryTest, DualInterfaceMembersInSlotOrder) {
     Ref<ITypeInfo> dispatch;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IPulsyn, dispatch.out()), S_OK);
+    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IPulsyn, dispatch.Put()), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(dispatch->GetTypeAttr(&attributes), S_OK);
     EXPECT_EQ(attributes->typekind, TKIND_DISPATCH);
     WORD flags = attributes->wTypeFlags;
     EXPECT_EQ(attributes->wMajorVerNum, 1);
     dispatch->ReleaseTypeAttr(attributes);
-    EXPECT_EQ(Doc(dispatch.p, MEMBERID_NIL, true), L"Dispatch interface for Pulsyn Object");
+    EXPECT_EQ(Doc(dispatch.Get(), MEMBERID_NIL, true), L"Dispatch interface for Pulsyn Object");
 
     // The vtable half of the dual interface.
     HREFTYPE ref = 0;
     ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
     Ref<ITypeInfo> vtable;
-    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, vtable.out()), S_OK);
+    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, vtable.Put()), S_OK);
     ASSERT_EQ(vtable->GetTypeAttr(&attributes), S_OK);
     EXPECT_EQ(attributes->typekind, TKIND_INTERFACE);
     ASSERT_EQ(attributes->cFuncs, 19);
@@ -144,7 +144,7 @@ TEST_F(TypeLibraryTest, EnumerationsAndTheClass) {
         MEMBERID id = 0;
         USHORT found = 1;
         std::wstring name = e.name;
-        ASSERT_EQ(library->FindName(name.data(), 0, info.out(), &id, &found), S_OK);
+        ASSERT_EQ(library->FindName(name.data(), 0, info.Put(), &id, &found), S_OK);
         ASSERT_EQ(found, 1);
         TYPEATTR* attributes = nullptr;
         ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
@@ -155,15 +155,15 @@ TEST_F(TypeLibraryTest, EnumerationsAndTheClass) {
         for (UINT i = 0; i < e.members.size(); ++i) {
             VARDESC* v = nullptr;
             ASSERT_EQ(info->GetVarDesc(i, &v), S_OK);
-            EXPECT_EQ(Doc(info.p, v->memid), e.members[i]);
+            EXPECT_EQ(Doc(info.Get(), v->memid), e.members[i]);
             EXPECT_EQ(V_I4(v->lpvarValue), static_cast<LONG>(i));
             info->ReleaseVarDesc(v);
         }
     }
     Ref<ITypeInfo> coclass;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(CLSID_Pulsyn, coclass.out()), S_OK);
-    EXPECT_EQ(Doc(coclass.p), L"Pulsyn");
-    EXPECT_EQ(Doc(coclass.p, MEMBERID_NIL, true), L"Pulsyn Object");
+    ASSERT_EQ(library->GetTypeInfoOfGuid(CLSID_Pulsyn, coclass.Put()), S_OK);
+    EXPECT_EQ(Doc(coclass.Get()), L"Pulsyn");
+    EXPECT_EQ(Doc(coclass.Get(), MEMBERID_NIL, true), L"Pulsyn Object");
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(coclass->GetTypeAttr(&attributes), S_OK);
     EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FCANCREATE);
