@@ -45,6 +45,7 @@ class Simulator:
         return self.command("state")["state"]
 
     def fresh(self):
+        self.command("wait idle")  # a trigger written just before must not arrive after the reset
         self.command("reset")
         self.command("clear")
         self.command("limit delay=off duration=off interval=off count=off voltage=off step=off")
