@@ -17,6 +17,7 @@ packages=(
   gcc-multilib
   xvfb xauth socat python3 locales
   python3-serial
+  python3-dev python3-pybind11 pybind11-dev python3-pytest
 )
 
 sudo_cmd=()

@@ -12,6 +12,19 @@ import pytest
 import quorlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "clients"))
+from check_session import EXPECTED_CHANNELS  # noqa: E402 (the examples' session, checked for every client)
+
+
+def check_lab_session_state(state):
+    """What the device holds after the examples' lab session: paradigm 2 selected, channels 1
+    and 2 programmed there and in its copy, paradigm 3, and both channels triggered."""
+    assert state["paradigm"] == 2
+    assert [t["channel"] for t in state["triggers"]] == [1, 2]
+    paradigms = {p["number"]: p for p in state["paradigms"]}
+    for number in (2, 3):
+        channels = {c["channel"]: c for c in paradigms[number]["channels"]}
+        for channel, expected in EXPECTED_CHANNELS.items():
+            assert {k: channels[channel][k] for k in expected} == expected, f"paradigm {number} channel {channel}"
 
 
 class Simulator:

@@ -5,7 +5,8 @@ import os
 import re
 
 import quorlib
-from check_session import EXPECTED_CHANNELS, EXPECTED_FRAMES
+from check_session import EXPECTED_FRAMES
+from conftest import check_lab_session_state
 
 
 def run_lab_session(p):
@@ -32,13 +33,7 @@ def test_a_whole_session_sends_the_servers_frames_and_programs_the_device(sim, p
     accepted = run_lab_session(pulsyn)
     assert accepted == [True] * 12 and all(type(a) is bool for a in accepted)
     assert sim.frames() == EXPECTED_FRAMES
-    state = sim.state()
-    assert state["paradigm"] == 2
-    assert [t["channel"] for t in state["triggers"]] == [1, 2]
-    for paradigm in (2, 3):
-        channels = {c["channel"]: c for c in state["paradigms"][paradigm - 1]["channels"]}
-        for channel, expected in EXPECTED_CHANNELS.items():
-            assert {k: channels[channel][k] for k in expected} == expected
+    check_lab_session_state(sim.state())
 
 
 def test_results_say_whether_the_device_took_the_value(sim, pulsyn):
