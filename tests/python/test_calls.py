@@ -50,8 +50,20 @@ def test_results_say_whether_the_device_took_the_value(sim, pulsyn):
     assert sim.frames() == ["V1+9.500E+0R", "V1+20.00E+0R", "N3+1.000E+3R", "X9CR", "MO1R", "L1+2.000E+0R"]
 
 
-def test_the_enumerations_are_those_of_the_type_library():
+def test_the_names_are_those_of_the_type_library():
     idl = open(os.path.join(os.environ["QUOR_SOURCE_DIR"], "src", "server", "QuorLib.idl")).read()
+    interface = re.search(r"interface IPulsyn : IDispatch\s*\{(.*?)\}", idl, re.S).group(1)
+    for attributes, member, parameters in re.findall(r"\[([^]]*)\] HRESULT (\w+)\(([^)]*)\)", interface):
+        if "propget" in attributes or "propput" in attributes:
+            assert isinstance(getattr(quorlib.Pulsyn, member), property)
+            continue
+        # The same parameters in the same order (they may be passed by name, too); the
+        # out-value is the result.
+        names = [p.split()[-1].split("*")[-1] for p in parameters.split(",") if "[in]" in p]
+        assert callable(getattr(quorlib.Pulsyn, member))
+        signature = getattr(quorlib.Pulsyn, member).__doc__.splitlines()[0]
+        assert re.findall(r"(\w+): ", signature)[1:] == names, signature
+
     for name in ("ChannelModes", "ChannelShapes"):
         body = re.search(r"enum %s\s*\{(.*?)\}" % name, idl, re.S).group(1)
         declared = {m: int(v) for m, v in re.findall(r"(\w+)\s*=\s*(\d+)", body)}
