@@ -4,6 +4,7 @@
 #
 #   ./scripts/demo.sh            VBScript through the registered 64-bit DLL, under Wine
 #   ./scripts/demo.sh --native   the same session from a C++ program, natively on Linux
+#   ./scripts/demo.sh --python   the same session from Python on Linux (examples/session_linux.py)
 #
 # Sets itself up and builds; makes a private Wine prefix (build/demo/prefix), registers the
 # DLL there with regsvr32, starts the simulator on a serial line that the prefix sees as COM7,
@@ -55,7 +56,7 @@ native_demo() {
     echo
     # On Linux, COM7 names whatever device QUORLIB_COM7 points at.
     QUORLIB_COM7="$sim_path" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf"
-    kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=""
+    stop_simulator; sim_pid=""
     echo
     echo "What the stimulator holds now:"
     show_state "$work/state.json"
@@ -64,11 +65,40 @@ native_demo() {
     build/native/tools/quorval/quorval 0.025 0.0004 12345 -2.5 1e10 | sed 's/^/  /' || true
 }
 
+# The session of examples/session_linux.py through the quorlib module, natively.
+python_demo() {
+    cmake --preset native >/dev/null
+    cmake --build --preset native --target pulsyn-sim quorlib >/dev/null
+    work=$(mktemp -d)
+    sim_pid=""
+    trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+    start_simulator build/native/tools/pulsyn-sim/pulsyn-sim "$work" sim --state-file "$work/state.json"
+    sim_pid=$SIM_PID
+    echo "Simulated stimulator on $SIM_PATH, which QUORLIB_COM7 makes COM7."
+    echo
+    echo "python3 examples/session_linux.py COM7 --log=$work/session.rtf"
+    echo "------------------------------------------------------------------------------"
+    status=0
+    QUORLIB_COM7="$SIM_PATH" PYTHONPATH="$root/build/native/python" \
+        /usr/bin/python3 examples/session_linux.py COM7 "--log=$work/session.rtf" || status=$?
+    echo "------------------------------------------------------------------------------"
+    stop_simulator; sim_pid=""
+    echo
+    if [ -s "$work/session.rtf" ]; then
+        echo "The traffic log the session saved, one command a line (-> sent to the stimulator, <- received):"
+        python3 scripts/session-log.py --by-command "$work/session.rtf"
+        echo
+    fi
+    echo "What the stimulator holds now:"
+    show_state "$work/state.json"
+    return "$status"
+}
+
 ./scripts/setup.sh >/dev/null
-if [ "${1:-}" = "--native" ]; then
-    native_demo
-    exit 0
-fi
+case "${1:-}" in
+    --native) native_demo; exit 0 ;;
+    --python) python_demo; exit ;;
+esac
 
 echo "Building the 64-bit QuorLib.dll and the simulator (build/win64)..."
 cmake --preset win64 >/dev/null

@@ -25,3 +25,14 @@ winpath() {
     p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
     printf 'Z:%s' "${p//\//\\}"
 }
+
+# stop_simulator: lets the simulator started last finish what it received, then ends it, so
+# that it writes its state file; waits for it.
+stop_simulator() {
+    local fd
+    exec {fd}<>"/dev/tcp/127.0.0.1/$SIM_PORT"
+    printf 'wait idle\nquit\n' >&"$fd"
+    timeout 60 cat <&"$fd" >/dev/null || true
+    exec {fd}>&-
+    wait "$SIM_PID" 2>/dev/null || true
+}

@@ -91,8 +91,12 @@ void TfrmComm::DrainOutput() {
     }
 }
 
-void TfrmComm::Init() {
+void TfrmComm::Init(const std::optional<TPortRequest>& Requested) {
     TOperation operation(*this);
+    if (Requested) {
+        OpenRequestedPort(*Requested);
+        return;
+    }
     FPort = 0;
     for (const std::string& argument : HostArguments()) {
         if (StartsWithComIgnoringCase(argument)) FPort = StrToInt(argument.substr(3));
@@ -135,16 +139,33 @@ int32_t FindPort(TfrmComm& Form) {
     return result;
 }
 
-void TfrmComm::OpenPort(int32_t APort) {
+// A port the client named itself is opened as it is: no search past it.
+void TfrmComm::OpenRequestedPort(const TPortRequest& Requested) {
+    FPort = 0;
+    if (Requested.Device.empty()) {
+        OpenPort(Requested.Number);
+    } else {
+        OpenDevice(kDevicePathPort, Requested.Device);
+    }
+}
+
+void TfrmComm::OpenPort(int32_t APort) { OpenDevice(APort, PortDeviceName(APort)); }
+
+void TfrmComm::OpenDevice(int32_t APort, const std::string& Device) {
+    FDevicePath = APort == kDevicePathPort ? Device : std::string();
     FComm32->Close();
     std::this_thread::sleep_for(ReopenPause);
-    FComm32->SetDeviceName(PortDeviceName(APort));
+    FComm32->SetDeviceName(Device);
     FPrompts.Restart();
     FPortLost = false;
     FComm32->Open();
     FComm32->SetRTSState(true);
     FComm32->SetDTRState(true);
     FPort = APort;
+}
+
+std::string TfrmComm::PortName() const {
+    return FDevicePath.empty() ? "COM" + std::to_string(FPort) : FDevicePath;
 }
 
 bool TfrmComm::PortLost() {
@@ -154,7 +175,7 @@ bool TfrmComm::PortLost() {
 
 void TfrmComm::CheckPortPresent() {
     if (!PortLost()) return;
-    throw Exception("The stimulator's port COM" + std::to_string(FPort) +
+    throw Exception("The stimulator's port " + PortName() +
                     " was closed, perhaps unplugged: check its cable and power, then connect again "
                     "(Connect, or set Connected to True).");
 }

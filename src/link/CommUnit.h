@@ -21,11 +21,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Deadline.h"
 #include "link/MonitorWindow.h"
+#include "link/PortRequest.h"
 #include "link/PromptTracker.h"
 #include "link/TrafficLog.h"
 #include "serial/CommInt.h"
@@ -39,8 +41,9 @@ public:
     TfrmComm(const TfrmComm&) = delete;
     TfrmComm& operator=(const TfrmComm&) = delete;
 
-    // Chooses the port (a "COMn" host argument, else the search) and opens it.
-    void Init();
+    // Chooses the port (the requested one, else a "COMn" host argument, else the search)
+    // and opens it.
+    void Init(const std::optional<TPortRequest>& Requested = std::nullopt);
     void OpenPort(int32_t APort);
 
     void Send(const std::string& S);
@@ -56,7 +59,12 @@ public:
     void Comm32RxChar(TCustomComm* Sender, int32_t Count);
     void Comm32Error(TCustomComm* Sender, int32_t Errors);
 
+    // The open port's number (-1 when the search found none); a port opened by its device
+    // path has no number of its own and reads kDevicePathPort.
     int32_t Port() const { return FPort; }
+    static constexpr int32_t kDevicePathPort = 0x7FFFFFFF;
+    // The port as messages name it: "COM7", or the device path it was opened by.
+    std::string PortName() const;
     TComm& Comm32() { return *FComm32; }
     TTrafficLog& Log() { return FLog; }
 
@@ -121,6 +129,9 @@ private:
     std::unique_ptr<TMonitorWindow> FMonitor;  // destroyed before the log it shows
     void ConnectMonitor();
     int32_t FPort = 0;
+    std::string FDevicePath;  // set when the port was opened by its device path
+    void OpenRequestedPort(const TPortRequest& Requested);
+    void OpenDevice(int32_t APort, const std::string& Device);
     bool FInDialogue = false;
     bool FPortLost = false;  // once gone, a port stays gone until it is opened again
     std::string FInput;      // read by the running dialogue, not yet taken apart

@@ -141,7 +141,7 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
         bool& Flag;
         ~TConnecting() { Flag = false; }
     } connecting{FConnecting};
-    link->Init();
+    link->Init(FRequestedPort);
     // A disconnect delivered during the port search has let go of this link.
     FConnected = frmComm == link && link->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
 }

@@ -13,8 +13,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "link/PortRequest.h"
 #include "server/AutomationTypes.h"
 #ifdef QUOR_AUTOMATION
 #include "server/AutoObject.h"
@@ -76,9 +78,14 @@ public:
     QUOR_METHOD ShowMonitor() QUOR_OVERRIDE;
     QUOR_METHOD SaveSessionCommands(BSTR FileName) QUOR_OVERRIDE;
 
+    // The port this object connects to instead of the host's command line and the search
+    // (the Python module's port= argument); none: chosen as usual.
+    void SetRequestedPort(std::optional<TPortRequest> Port) { FRequestedPort = std::move(Port); }
+
 protected:
     VARIANT_BOOL FConnected = VARIANT_FALSE;
     bool FConnecting = false;  // this object's connect is running (a disconnect may cancel it)
+    std::optional<TPortRequest> FRequestedPort;
 
     // The window, or a clear failure when the client has not connected. The caller holds it
     // for as long as it uses it.

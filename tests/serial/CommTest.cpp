@@ -208,6 +208,24 @@ TEST_F(CommOnLine, WriteSendsEveryByte) {
     EXPECT_EQ(line.Receive(frame.size()), frame);
 }
 
+// Closing takes back nothing already written: a trigger written just before a disconnect
+// still reaches the device, also when it has not read the line yet. (Whether the bytes are
+// still in the driver when the port closes is a race, so the test closes several times.)
+TEST_F(CommOnLine, WhatWasWrittenArrivesAlsoWhenThePortClosesAtOnce) {
+    bool rx = false;
+    comm.SetOnRxChar([&](TCustomComm*, int32_t) { rx = true; });
+    for (int round = 0; round < 20; ++round) {
+        comm.Open();
+        // An event from the port's event thread: its watch runs, as it does while connected.
+        rx = false;
+        line.Send("=");
+        ASSERT_TRUE(PumpUntil([&] { return rx; }));
+        ASSERT_EQ(comm.Write(">0002T1", 7), 7);
+        comm.Close();
+        ASSERT_EQ(line.Receive(7), ">0002T1") << "round " << round;
+    }
+}
+
 TEST_F(CommOnLine, NoFlowControlLeavesOnlyTheBinaryFlag) {
     comm.SetReadBufSize(8092);
     comm.Open();

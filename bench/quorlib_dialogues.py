@@ -1,0 +1,62 @@
+"""Dialogues per second through the quorlib module, and how much another Python thread gets
+done while a command waits for a late reply.
+
+    PYTHONPATH=build/native/python /usr/bin/python3 bench/quorlib_dialogues.py \
+        build/native/tools/pulsyn-sim/pulsyn-sim [DIALOGUES]
+"""
+import json
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+import quorlib
+
+
+def main(simulator, dialogues=5000):
+    sim = subprocess.Popen([simulator, "--quiet"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+    path = sim.stdout.readline().strip()
+    control = socket.create_connection(("127.0.0.1", int(sim.stdout.readline().rsplit(":", 1)[1])))
+    answers = control.makefile("r")
+
+    def command(line):
+        control.sendall(line.encode() + b"\n")
+        return json.loads(answers.readline())
+
+    p = quorlib.Pulsyn(port=path)
+    p.Connect()
+    start, cpu = time.perf_counter(), time.process_time()
+    for i in range(dialogues):
+        p.SetChannelVoltage(1 + i % 9, 1.0)
+    elapsed, cpu = time.perf_counter() - start, time.process_time() - cpu
+    print(f"unpaced simulator: {dialogues / elapsed:,.0f} dialogues/s, {elapsed / dialogues * 1000:.3f} ms each "
+          f"({cpu / elapsed * 100:.0f} % of a core in this process)")
+
+    # A thread that counts while the main thread's command waits 1 s for its reply, and
+    # the same thread counting for 1 s with nothing else running.
+    def count_for(seconds, result):
+        n, end = 0, time.perf_counter() + seconds
+        while time.perf_counter() < end:
+            n += 1
+        result.append(n)
+
+    alone = []
+    count_for(1.0, alone)
+    command("fault delay=1000")
+    during = []
+    counter = threading.Thread(target=count_for, args=(1.0, during))
+    counter.start()
+    p.SetChannelVoltage(1, 2.0)
+    counter.join()
+    print(f"another thread while a command waits 1 s: {during[0] / alone[0] * 100:.0f} % of its pace alone")
+
+    p.Connected = False
+    command("quit")
+    sim.wait()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    main(sys.argv[1], *(int(a) for a in sys.argv[2:3]))
