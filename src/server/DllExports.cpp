@@ -1,4 +1,4 @@
-// The four exports of QuorLib.dll (ordinals fixed in QuorLib.def) and its entry point.
+// The exports of QuorLib.dll (ordinals fixed in QuorLib.def) and its entry point.
 #include <windows.h>
 
 #include "server/ComServer.h"
@@ -28,7 +28,7 @@ STDAPI DllCanUnloadNow() { return quor::TComServer::CanUnload() ? S_OK : S_FALSE
 
 STDAPI DllRegisterServer() {
     try {
-        quor::RegisterServer();
+        quor::RegisterServer(quor::TComServer::PerUserRegistration());
         return S_OK;
     } catch (...) {
         return E_FAIL;
@@ -37,7 +37,25 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
     try {
-        quor::UnregisterServer();
+        quor::UnregisterServer(quor::TComServer::PerUserRegistration());
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// "regsvr32 /n /i:user QuorLib.dll" registers for the current user only (no administrator
+// rights needed), "regsvr32 /u /n /i:user QuorLib.dll" removes that registration; an empty
+// command line ("/i" alone) means the machine-wide registration.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    bool perUser = false;
+    if (!quor::InstallScopeFromCommandLine(commandLine, perUser)) return E_INVALIDARG;
+    try {
+        if (install) {
+            quor::RegisterServer(perUser);
+        } else {
+            quor::UnregisterServer(perUser);
+        }
         return S_OK;
     } catch (...) {
         return E_FAIL;
