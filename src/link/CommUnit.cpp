@@ -6,6 +6,7 @@
 #include "base/HostInfo.h"
 #include "base/MainThread.h"
 #include "base/TextConvert.h"
+#include "link/PortChoice.h"
 #include "link/PortNames.h"
 
 namespace quor {
@@ -17,10 +18,6 @@ const std::string kEntryMarker = ":.....";
 // A wait ends early when a message or serial event arrives; the cap only bounds the delay
 // if a serial event were ever lost.
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
-
-bool StartsWithComIgnoringCase(const std::string& argument) {
-    return argument.size() >= 3 && EqualsIgnoringAsciiCase(std::string_view(argument).substr(0, 3), "COM");
-}
 
 std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadline) {
     // Rounded up, so that the last pass does not wake a fraction early and spin.
@@ -75,9 +72,7 @@ void TfrmComm::DrainOutput() {
 
 void TfrmComm::Init() {
     FPort = 0;
-    for (const std::string& argument : HostArguments()) {
-        if (StartsWithComIgnoringCase(argument)) FPort = StrToInt(argument.substr(3));
-    }
+    FPort = PortNamedByHost();
     if (FPort <= 0) FPort = FindPort(*this);
     if (FPort > 0) OpenPort(FPort);
 }
