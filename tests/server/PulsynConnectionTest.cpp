@@ -83,6 +83,9 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndDialoguesSendNothing) {
     // A send-only command still writes, to a closed port, and reports that.
     EXPECT_EQ(p.Trigger(4), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), "Write error (Error: " + std::to_string(kInvalidHandleCode) + ") ");
+    // A copy fails before it writes: its question for the selected paradigm gets no answer.
+    EXPECT_EQ(p.CopyParadigm(3), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "CopyParadigm Error: Cannot read current paradigm number.");
     EXPECT_TRUE(DeviceA().Frames().empty());
     EXPECT_TRUE(DeviceB().Frames().empty());
     // Writing false on an object that never connected leaves the window alone.
@@ -141,7 +144,7 @@ private:
 // argument still wins, and a value that names no port fails the connection, saying so,
 // rather than connecting to whatever the search finds.
 TEST_F(ConnectionTest, QuorlibPortNamesThePortWhenNoArgumentDoes) {
-    SetCandidatePorts({kPortA2});
+    SetCandidatePorts({kPortA, kPortB, kPortA2});  // the search would take COM12 (A2)
     {
         PortVariable variable(" com" + std::to_string(kPortB) + " ");
         Args({"/x"});
