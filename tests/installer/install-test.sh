@@ -24,7 +24,8 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 prefix=$work/prefix
-# No menu entries or icons on this machine's own desktop for the Start-menu entries.
+# As wine.sh does: no debugger, and no menu entries or icons on this machine's own desktop
+# for the installer's Start-menu entries.
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
 server=/usr/lib/wine/wineserver64
 sim_pid=""
@@ -66,9 +67,9 @@ why_not_32bit=$("$root/cmake/runs-32bit.sh" "$work/probe") || runs_32bit=0
 clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
 entry='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorLib'
 
-# session <system-dir>: the installed example session with that folder's cscript.
+# session <system-dir> <loader>: the installed example session with that folder's cscript.
 session() {
-    local sysdir=$1 dir
+    local sysdir=$1 loader=$2 dir
     dir=$work/session-$sysdir
     mkdir -p "$dir"
     start_simulator "$sim" "$dir" sim --link "$dir/device" --state-file "$dir/state.json"
@@ -76,7 +77,7 @@ session() {
     ln -sfn "$dir/device" "$prefix/dosdevices/com7"
     echo "== installed examples\\session.vbs with $sysdir\\cscript, COM7"
     local status=0
-    LD_PRELOAD="$shim64:$shim32" /usr/lib/wine/wine64 "C:\\windows\\$sysdir\\cscript.exe" //nologo \
+    LD_PRELOAD="$shim64:$shim32" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
         "$install_dir_windows\\examples\\session.vbs" COM7 "/log:$(winpath "$dir/session.rtf")" \
         </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
     [ "$status" = 0 ] || fail "the session with $sysdir\\cscript ended with exit code $status"
@@ -122,13 +123,16 @@ install_and_remove() {
     reg_has "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" || fail "the 64-bit DLL is not registered in $hive"
     reg_has "$other\\Software\\Classes\\CLSID\\$clsid" && fail "registered in $other too"
     if [ "$runs_32bit" = 1 ]; then
-        reg_has "$hive\\Software\\Classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" ||
-            fail "the 32-bit DLL is not registered in $hive"
+        # The 32-bit reg.exe sees the registry as 32-bit programs do, wherever the system keeps
+        # that view.
+        /usr/lib/wine/wine "C:\\windows\\syswow64\\reg.exe" query "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" \
+            </dev/null >"$work/output.txt" 2>>"$work/wine.log" || true
+        grep -q -i 'x86\\QuorLib.dll' "$work/output.txt" || fail "the 32-bit DLL is not registered in $hive"
     fi
 
     if [ "$mode" = AllUsers ]; then
-        session system32
-        if [ "$runs_32bit" = 1 ]; then session syswow64; else echo "== 32-bit session skipped: $why_not_32bit"; fi
+        session system32 /usr/lib/wine/wine64
+        if [ "$runs_32bit" = 1 ]; then session syswow64 /usr/lib/wine/wine; else echo "== 32-bit session skipped: $why_not_32bit"; fi
     fi
 
     local uninstall
