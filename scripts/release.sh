@@ -47,7 +47,7 @@ tar -C examples --exclude=__pycache__ --exclude=bin --exclude=obj -cf - . | tar 
 sed 's#](\.\./docs/#](docs/#g' "$out/examples/INSTALL.md" >"$out/INSTALL.md"
 rm "$out/examples/INSTALL.md"
 mkdir -p "$out/docs"
-cp docs/reference.md "$out/docs/reference.md"
+sed 's#](\.\./examples/INSTALL\.md#](../INSTALL.md#g' docs/reference.md >"$out/docs/reference.md"
 cp CHANGELOG.md "$out/CHANGELOG.md"
 (cd "$out" && find . -type f ! -name SHA256SUMS | sort | xargs sha256sum >SHA256SUMS)
 
