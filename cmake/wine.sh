@@ -22,9 +22,8 @@ cmd=$1; prefix=$2; shift 2
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
-# A crashing test ends at once instead of waiting in the debugger; and no prefix writes menu
-# entries, icons or file associations into the desktop of whoever runs the tests.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winedbg.exe=d;winemenubuilder.exe=d"
+# A crashing test ends at once instead of waiting in the debugger.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winedbg.exe=d"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
 display_file="$prefix.display"

@@ -24,8 +24,8 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 prefix=$work/prefix
-# As wine.sh does: no debugger, and no menu entries or icons on this machine's own desktop
-# for the installer's Start-menu entries.
+# No debugger, and no menu entries or icons on this machine's own desktop for the
+# installer's Start-menu entries (winemenubuilder would make .desktop files of them).
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
 server=/usr/lib/wine/wineserver64
 sim_pid=""
