@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Checks a built QuorLib.dll from its bytes alone, without running it.
 
-usage: check-dll.py DLL DEF TLB {i386,amd64}
+usage: check-dll.py DLL DEF TLB {i386,amd64} VERSION DESCRIPTION
 
 - the file is a DLL for the given processor;
 - it exports exactly the names of the module definition DEF at its ordinals (plain names:
   clients and regsvr32 look them up by name, old tools by ordinal);
 - its resource TYPELIB 1 is the committed type library TLB, byte for byte, so both DLLs
-  describe the same interface.
+  describe the same interface;
+- its version resource carries VERSION (the project's, e.g. 1.1.0) as file and product
+  version, both in the fixed part that Windows compares and in the text Explorer shows,
+  with the product name, the DESCRIPTION of this bitness and a copyright line.
 """
 import re
 import struct
@@ -86,6 +89,69 @@ class PeFile:
         return self.data[start:start + size]
 
 
+def version_blocks(data, at=0):
+    """The VS_VERSIONINFO tree at data[at:]: (key, value bytes, [children])."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    key_end = at + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[at + 6:key_end].decode("utf-16-le")
+    cursor = (key_end + 2 + 3) & ~3
+    # The value's length counts characters for text values (type 1), bytes otherwise.
+    value_size = value_length * 2 if kind == 1 else value_length
+    value = data[cursor:cursor + value_size]
+    cursor = (cursor + value_size + 3) & ~3
+    children = []
+    while cursor < end:
+        child = version_blocks(data, cursor)
+        children.append(child[:3])
+        cursor = (cursor + child[3] + 3) & ~3
+    return key, value, children, length
+
+
+def version_info(dll):
+    """(file version, product version, {string name: text}) of resource VERSION 1, or None."""
+    data = dll.resource(16, 1)
+    if data is None:
+        return None
+    key, fixed, children, _ = version_blocks(data)
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIIIII", fixed)
+    if key != "VS_VERSION_INFO" or signature != 0xFEEF04BD:
+        return None
+
+    def dotted(ms, ls):
+        return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+    strings = {}
+    for name, _, tables in children:
+        if name == "StringFileInfo":
+            for _, _, entries in tables:
+                for entry, text, _ in entries:
+                    strings[entry] = text.decode("utf-16-le").rstrip("\0")
+    return dotted(file_ms, file_ls), dotted(product_ms, product_ls), strings
+
+
+def version_problems(dll, version, description):
+    info = version_info(dll)
+    if info is None:
+        return ["no version resource (VERSION 1 with VS_VERSION_INFO)"]
+    fixed_file, fixed_product, strings = info
+    numbers = (version.split(".") + ["0", "0", "0"])[:4]
+    want_fixed = ".".join(numbers)
+    problems = []
+    if (fixed_file, fixed_product) != (want_fixed, want_fixed):
+        problems.append(f"fixed file/product version {fixed_file}/{fixed_product}, expected {want_fixed}")
+    want = {"FileVersion": version, "ProductVersion": version, "ProductName": "QuorLib",
+            "FileDescription": description, "OriginalFilename": "QuorLib.dll"}
+    for name, text in want.items():
+        if strings.get(name) != text:
+            problems.append(f"version text {name} is {strings.get(name)!r}, expected {text!r}")
+    if not strings.get("LegalCopyright", "").startswith("Copyright"):
+        problems.append(f"no copyright line (LegalCopyright is {strings.get('LegalCopyright')!r})")
+    return problems
+
+
 def expected_exports(def_path):
     exports = {}
     for line in open(def_path):
@@ -96,7 +162,7 @@ def expected_exports(def_path):
 
 
 def main():
-    dll_path, def_path, tlb_path, machine = sys.argv[1:5]
+    dll_path, def_path, tlb_path, machine, version, description = sys.argv[1:7]
     dll = PeFile(dll_path)
     problems = []
     if dll.machine != MACHINES[machine]:
@@ -112,12 +178,13 @@ def main():
         problems.append("no resource TYPELIB 1")
     elif typelib != open(tlb_path, "rb").read():
         problems.append(f"resource TYPELIB 1 differs from {tlb_path}")
+    problems += version_problems(dll, version, description)
     for p in problems:
         print(f"{dll_path}: {p}")
     if problems:
         sys.exit(1)
     print(f"{dll_path}: {machine} DLL, exports {', '.join(f'{n} @{o}' for n, o in sorted(want.items(), key=lambda e: e[1]))}, "
-          f"type library as committed")
+          f"type library as committed, version {version}")
 
 
 main()

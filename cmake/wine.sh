@@ -3,6 +3,8 @@
 #
 #   wine.sh start <prefix>                      create the prefix once, start a persistent server
 #   wine.sh stop  <prefix>                      stop the server and every Wine process of the prefix
+#   wine.sh display <prefix>                    start only the prefix's virtual display (for a
+#                                               caller that runs its own, passing server)
 #   wine.sh run   <prefix> <loader> <exe> ...   run one program (the loader picks 64 or 32 bits)
 #   wine.sh guard <prefix> <loader> <cmd> ...   run a test command that needs <loader>, or
 #                                               skip it (exit code 77) where it cannot start
@@ -67,6 +69,10 @@ start)
         cp -n /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
     fi
     ;;
+display)
+    mkdir -p "$(dirname "$prefix")"
+    start_display
+    ;;
 stop)
     "$server" -k </dev/null >/dev/null 2>&1 || true
     if pid=$(display_pid); then kill "$pid" 2>/dev/null || true; fi
@@ -88,7 +94,7 @@ guard)
     exec "$@"
     ;;
 *)
-    echo "usage: wine.sh start|stop|run|guard <prefix> ..." >&2
+    echo "usage: wine.sh start|stop|display|run|guard <prefix> ..." >&2
     exit 2
     ;;
 esac

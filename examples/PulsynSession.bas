@@ -7,8 +7,9 @@ Attribute VB_Name = "PulsynSession"
 ' workbook as pulsyn-session.rtf.
 '
 ' Excel's bitness must match the registered QuorLib.dll (File > Account > About Excel says
-' 32-bit or 64-bit; see INSTALL.md). Excel's command line names no port, so QuorLib takes
-' the highest-numbered USB serial port that opens: the stimulator's.
+' 32-bit or 64-bit; see INSTALL.md). Excel's command line names no port: QuorLib uses the
+' environment variable QUORLIB_PORT (e.g. COM7; set it with "setx QUORLIB_PORT COM7" and
+' restart Excel), and without it takes the highest-numbered USB serial port that opens.
 '
 ' This module binds late (CreateObject), so it needs no reference. For early binding, tick
 ' "QuorLib Library" under Tools > References, declare "Dim p As QuorLib.Pulsyn" and drop the
@@ -56,7 +57,8 @@ Private Sub Session(ByVal showMonitor As Boolean)
     Set p = CreateObject("QuorLib.Pulsyn")
     Debug.Print "Connecting to the stimulator..."
     If Not p.Connect Then
-        MsgBox "No stimulator found. Is it plugged in and switched on?", vbExclamation
+        MsgBox "No stimulator found. Is it plugged in and switched on? With several USB serial " & _
+               "devices, name its port in the environment variable QUORLIB_PORT (e.g. COM7).", vbExclamation
         Exit Sub
     End If
     Debug.Print "Connected."

@@ -6,8 +6,10 @@ function pulsyn_session(logFile, showMonitor)
 %   pulsyn_session('C:\data\run1.rtf', true) also shows the Pulsyn Monitor window
 %
 %   MATLAB's bitness must match the registered QuorLib.dll: 64-bit MATLAB (every release
-%   since R2016a) uses x64\QuorLib.dll. MATLAB's command line names no port, so QuorLib
-%   takes the highest-numbered USB serial port that opens: the stimulator's.
+%   since R2016a) uses x64\QuorLib.dll. MATLAB's command line names no port: QuorLib uses
+%   the environment variable QUORLIB_PORT (e.g. setenv('QUORLIB_PORT', 'COM7') before the
+%   session, or set for the user), and without it takes the highest-numbered USB serial
+%   port that opens.
 
 if nargin < 1, logFile = fullfile(pwd, 'pulsyn-session.rtf'); end
 if nargin < 2, showMonitor = false; end
@@ -37,7 +39,8 @@ refused = 0;
 
 disp('Connecting to the stimulator...');
 if ~p.Connect()
-    error('No stimulator found. Is it plugged in and switched on?');
+    error(['No stimulator found. Is it plugged in and switched on? With several USB serial ' ...
+           'devices, name its port: setenv(''QUORLIB_PORT'', ''COM7'')']);
 end
 disp('Connected.');
 

@@ -7,7 +7,12 @@
 #   examples/                            the lab session in VBScript, JScript, VBA, Python,
 #                                        MATLAB and C#
 #   INSTALL.md                           registering, bitness, ports, errors
+#   docs/reference.md                    every call, its checks and messages; troubleshooting
+#   CHANGELOG.md
 #   SHA256SUMS
+#
+# and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
+# for 64-bit Windows, which carries the same files but the Linux simulator.
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail
@@ -15,7 +20,9 @@ cd "$(dirname "$0")/.."
 
 version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
+copyright=$(sed -n 's/^set(QUOR_COPYRIGHT "\(.*\)")$/\1/p' CMakeLists.txt)
 out=dist/QuorLib-$version
+installer=dist/QuorLib-Setup-$version.exe
 
 ./scripts/setup.sh >/dev/null
 build() {  # preset targets...
@@ -36,8 +43,22 @@ i686-w64-mingw32-strip -o "$out/x86/QuorLib.dll" build/win32/src/server/QuorLib.
 x86_64-w64-mingw32-strip -o "$out/simulator/pulsyn-sim.exe" build/win64/tools/pulsyn-sim/pulsyn-sim.exe
 strip -o "$out/simulator/pulsyn-sim" build/native/tools/pulsyn-sim/pulsyn-sim
 tar -C examples --exclude=__pycache__ --exclude=bin --exclude=obj -cf - . | tar -C "$out/examples" -xf -
-mv "$out/examples/INSTALL.md" "$out/INSTALL.md"
+# The guide sits at the top of the folder, the reference in docs/ as in the sources.
+sed 's#](\.\./docs/#](docs/#g' "$out/examples/INSTALL.md" >"$out/INSTALL.md"
+rm "$out/examples/INSTALL.md"
+mkdir -p "$out/docs"
+sed 's#](\.\./examples/INSTALL\.md#](../INSTALL.md#g' docs/reference.md >"$out/docs/reference.md"
+cp CHANGELOG.md "$out/CHANGELOG.md"
 (cd "$out" && find . -type f ! -name SHA256SUMS | sort | xargs sha256sum >SHA256SUMS)
+
+echo "release: building $installer"
+# The installer's version resource wants four numbers.
+numbers=$(printf '%s.0.0' "$version" | cut -d. -f1-3)
+installer/file-lists.sh "$out" build/installer
+rm -f "$installer"
+makensis -V2 -DVERSION="$numbers" -DCOPYRIGHT="$copyright" -DRELEASE="$out" -DLISTS="$PWD/build/installer" \
+    -DOUTFILE="$PWD/$installer" installer/QuorLib.nsi
 
 echo "release: $out"
 (cd "$out" && find . -type f | sort | while read -r f; do printf '  %-36s %9s bytes\n' "${f#./}" "$(stat -c %s "$f")"; done)
+printf 'release: %s, %s bytes\n' "$installer" "$(stat -c %s "$installer")"

@@ -18,6 +18,7 @@ packages=(
   gcc-multilib
   xvfb xauth socat python3 locales
   python3-serial
+  nsis
 )
 
 sudo_cmd=()
@@ -98,7 +99,9 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   update_index
-  if ! "${sudo_cmd[@]}" apt-get "${apt_options[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$work/install.log" 2>&1; then
+  # Another install may hold the package database for a while (unattended upgrades, a
+  # second checkout's setup): wait for it rather than fail.
+  if ! "${sudo_cmd[@]}" apt-get "${apt_options[@]}" -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends "${missing[@]}" >"$work/install.log" 2>&1; then
     tail -n 20 "$work/install.log" >&2
     fail "apt-get install failed for ${missing[*]} (its last lines are above)"
   fi

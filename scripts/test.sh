@@ -4,14 +4,15 @@
 # in its own prefix inside its build tree.
 #
 #   scripts/test.sh                 everything
-#   scripts/test.sh native win64    only the named builds (native native-asan native-tsan win64 win32 fuzz)
+#   scripts/test.sh native win64    only the named builds (native native-asan native-tsan win64 win32
+#                                   installer fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh
 
 builds=("$@")
-[ "${#builds[@]}" -gt 0 ] || builds=(native native-asan native-tsan win64 win32 fuzz)
+[ "${#builds[@]}" -gt 0 ] || builds=(native native-asan native-tsan win64 win32 installer fuzz)
 
 # Whether the 32-bit Windows tests can run: the 32-bit Wine loader is an i386 program, and
 # some kernels cannot run those at all (QUOR_NO_32BIT=1 forces that answer).
@@ -37,6 +38,20 @@ run_preset() {
     fi
 }
 
+run_installer() {
+    # The release as a lab gets it: the installer made by the release script, installed,
+    # used and removed under Wine on a clean prefix of its own, machine-wide and per user.
+    echo "=== installer: release, then install, session and uninstall under Wine"
+    ./scripts/release.sh | tail -n 1
+    local version
+    version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    cmake --preset win64 >/dev/null
+    cmake --build --preset win64 --target quor_host_support quor_host_sim >/dev/null
+    tests/installer/install-test.sh "dist/QuorLib-Setup-$version.exe" build/win64/host/native/tools/pulsyn-sim/pulsyn-sim \
+        build/win64/host/support/libquor_modemshim64.so build/win64/host/support/libquor_modemshim32.so \
+        build/installer-test
+}
+
 run_fuzz() {
     # libFuzzer needs clang; the fuzz target runs for a bounded time and must not crash.
     # The whole tree is instrumented, so the fuzzer sees coverage inside the readers.
@@ -57,6 +72,7 @@ start=$SECONDS
 for b in "${builds[@]}"; do
     case "$b" in
         fuzz) run_fuzz ;;
+        installer) run_installer ;;
         *) run_preset "$b" ;;
     esac
 done

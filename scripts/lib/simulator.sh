@@ -19,6 +19,16 @@ start_simulator() {
     SIM_PORT=${control##*:}
 }
 
+# sim_control <control port> <command>: one control command, one line of JSON back.
+sim_control() {
+    local fd line
+    exec {fd}<>"/dev/tcp/127.0.0.1/$1"
+    printf '%s\n' "$2" >&"$fd"
+    read -r -t 60 line <&"$fd"
+    exec {fd}>&-
+    printf '%s\n' "$line"
+}
+
 # winpath <file>: the name under which Wine's programs see a Unix file (Z:\...).
 winpath() {
     local p

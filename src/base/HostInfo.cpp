@@ -27,6 +27,8 @@ void SetHostArgumentsForTesting(const std::vector<std::string>* arguments) {
     g_arguments = arguments ? *arguments : std::vector<std::string>{};
 }
 
+std::string HostEnvironmentVariable(const std::string& name) { return platform::EnvironmentVariable(name); }
+
 std::string LocalTimeStamp() {
     const platform::TimeOfDay t = platform::LocalTimeOfDay();
     const std::string sep = platform::TimeSeparator();

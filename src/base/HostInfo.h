@@ -13,6 +13,11 @@ std::vector<std::string> HostArguments();
 // Tests replace the arguments the library sees; nullptr restores the real ones.
 void SetHostArgumentsForTesting(const std::vector<std::string>* arguments);
 
+// The value of one of the host process's environment variables, as UTF-8; empty when it is
+// not set. (On Windows the process's environment holds the user's and the system's
+// variables as they were when the program started.)
+std::string HostEnvironmentVariable(const std::string& name);
+
 // The local time of day "hh:nn:ss:zzz" (24-hour clock, milliseconds), separated by the
 // user's time separator (":" unless the user's regional settings say otherwise).
 std::string LocalTimeStamp();

@@ -11,6 +11,7 @@ struct TimeOfDay {
 };
 
 std::vector<std::string> ProcessArguments();
+std::string EnvironmentVariable(const std::string& name);
 TimeOfDay LocalTimeOfDay();
 std::string TimeSeparator();
 void WriteTrace(const std::string& line);

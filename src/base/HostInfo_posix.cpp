@@ -25,6 +25,11 @@ std::vector<std::string> ProcessArguments() {
     return arguments;
 }
 
+std::string EnvironmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+
 TimeOfDay LocalTimeOfDay() {
     timeval now{};
     gettimeofday(&now, nullptr);

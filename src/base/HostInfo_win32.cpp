@@ -16,6 +16,20 @@ std::vector<std::string> ProcessArguments() {
     return arguments;
 }
 
+std::string EnvironmentVariable(const std::string& name) {
+    const std::wstring wideName = ToWide(name);
+    std::wstring value(64, L'\0');
+    for (;;) {
+        const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (length == 0) return {};  // not set, or set to nothing
+        if (length < value.size()) {
+            value.resize(length);
+            return ToUtf8(value);
+        }
+        value.resize(length);  // the size it needs, terminator included
+    }
+}
+
 TimeOfDay LocalTimeOfDay() {
     SYSTEMTIME t;
     GetLocalTime(&t);

@@ -7,6 +7,7 @@
 #include "base/HostInfo.h"
 #include "base/MainThread.h"
 #include "base/TextConvert.h"
+#include "link/PortChoice.h"
 #include "link/PortNames.h"
 
 namespace quor {
@@ -18,10 +19,6 @@ const std::string kEntryMarker = ":.....";
 // A wait ends early when a message or serial event arrives; the cap only bounds the delay
 // if a serial event were ever lost.
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
-
-bool StartsWithComIgnoringCase(const std::string& argument) {
-    return argument.size() >= 3 && EqualsIgnoringAsciiCase(std::string_view(argument).substr(0, 3), "COM");
-}
 
 std::function<void()>& PumpHook() {
     static std::function<void()> hook;
@@ -97,10 +94,7 @@ void TfrmComm::Init(const std::optional<TPortRequest>& Requested) {
         OpenRequestedPort(*Requested);
         return;
     }
-    FPort = 0;
-    for (const std::string& argument : HostArguments()) {
-        if (StartsWithComIgnoringCase(argument)) FPort = StrToInt(argument.substr(3));
-    }
+    FPort = PortNamedByHost();
     if (FPort <= 0) FPort = FindPort(*this);
     if (FPort > 0) OpenPort(FPort);
 }

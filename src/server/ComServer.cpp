@@ -119,15 +119,15 @@ TPulsynFactory g_factory;
 
 // Registry keys under HKEY_CLASSES_ROOT, or HKEY_CURRENT_USER\Software\Classes when
 // registering per user.
-HKEY RegistryRoot() { return TComServer::PerUserRegistration() ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT; }
-std::wstring KeyName(const std::wstring& key) {
-    return (TComServer::PerUserRegistration() ? L"Software\\Classes\\" : L"") + key;
+HKEY RegistryRoot(bool perUser) { return perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT; }
+std::wstring KeyName(bool perUser, const std::wstring& key) {
+    return (perUser ? L"Software\\Classes\\" : L"") + key;
 }
 
-void WriteValue(const std::wstring& key, const wchar_t* valueName, const std::wstring& value) {
+void WriteValue(bool perUser, const std::wstring& key, const wchar_t* valueName, const std::wstring& value) {
     HKEY handle = nullptr;
-    if (RegCreateKeyExW(RegistryRoot(), KeyName(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(RegistryRoot(perUser), KeyName(perUser, key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create registry key");
     }
     const LONG status = RegSetValueExW(handle, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -136,7 +136,9 @@ void WriteValue(const std::wstring& key, const wchar_t* valueName, const std::ws
     if (status != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value");
 }
 
-void DeleteKey(const std::wstring& key) { RegDeleteKeyW(RegistryRoot(), KeyName(key).c_str()); }
+void DeleteKey(bool perUser, const std::wstring& key) {
+    RegDeleteKeyW(RegistryRoot(perUser), KeyName(perUser, key).c_str());
+}
 
 template <class Function>
 Function OleAutFunction(const char* name) {
@@ -146,14 +148,14 @@ Function OleAutFunction(const char* name) {
 
 }  // namespace
 
-void RegisterServer() {
+void RegisterServer(bool perUser) {
     const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
     const std::wstring path = TComServer::ModulePath();
     std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/") + 1);
 
     using RegisterFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
-    RegisterFn registerForUser = TComServer::PerUserRegistration() ? OleAutFunction<RegisterFn>("RegisterTypeLibForUser") : nullptr;
+    RegisterFn registerForUser = perUser ? OleAutFunction<RegisterFn>("RegisterTypeLibForUser") : nullptr;
     std::wstring pathCopy = path;
     const HRESULT registered = registerForUser
                                    ? registerForUser(library.Get(), pathCopy.data(), helpDir.data())
@@ -173,36 +175,36 @@ void RegisterServer() {
         version = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
         library->ReleaseTLibAttr(attributes);
     }
-    WriteValue(clsidKey, nullptr, g_description);
-    WriteValue(clsidKey + L"\\InprocServer32", nullptr, serverPath);
-    WriteValue(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-    WriteValue(ProgId(), nullptr, g_description);
-    WriteValue(ProgId() + L"\\Clsid", nullptr, GuidText(CLSID_Pulsyn));
-    WriteValue(clsidKey + L"\\ProgID", nullptr, ProgId());
-    WriteValue(clsidKey + L"\\Version", nullptr, version);
-    WriteValue(clsidKey + L"\\TypeLib", nullptr, GuidText(LIBID_QuorLib));
+    WriteValue(perUser, clsidKey, nullptr, g_description);
+    WriteValue(perUser, clsidKey + L"\\InprocServer32", nullptr, serverPath);
+    WriteValue(perUser, clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    WriteValue(perUser, ProgId(), nullptr, g_description);
+    WriteValue(perUser, ProgId() + L"\\Clsid", nullptr, GuidText(CLSID_Pulsyn));
+    WriteValue(perUser, clsidKey + L"\\ProgID", nullptr, ProgId());
+    WriteValue(perUser, clsidKey + L"\\Version", nullptr, version);
+    WriteValue(perUser, clsidKey + L"\\TypeLib", nullptr, GuidText(LIBID_QuorLib));
 }
 
-void UnregisterServer() {
+void UnregisterServer(bool perUser) {
     const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&attributes))) {
         using UnregisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-        UnregisterFn forUser = TComServer::PerUserRegistration() ? OleAutFunction<UnregisterFn>("UnRegisterTypeLibForUser") : nullptr;
+        UnregisterFn forUser = perUser ? OleAutFunction<UnregisterFn>("UnRegisterTypeLibForUser") : nullptr;
         UnregisterFn unregister = forUser ? forUser : &UnRegisterTypeLib;
         unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                    attributes->syskind);
         library->ReleaseTLibAttr(attributes);
     }
     const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
-    DeleteKey(clsidKey + L"\\TypeLib");
-    DeleteKey(clsidKey + L"\\Version");
-    DeleteKey(clsidKey + L"\\ProgID");
-    DeleteKey(ProgId() + L"\\Clsid");
-    DeleteKey(ProgId());
-    DeleteKey(clsidKey + L"\\InprocServer32");
-    DeleteKey(clsidKey);
+    DeleteKey(perUser, clsidKey + L"\\TypeLib");
+    DeleteKey(perUser, clsidKey + L"\\Version");
+    DeleteKey(perUser, clsidKey + L"\\ProgID");
+    DeleteKey(perUser, ProgId() + L"\\Clsid");
+    DeleteKey(perUser, ProgId());
+    DeleteKey(perUser, clsidKey + L"\\InprocServer32");
+    DeleteKey(perUser, clsidKey);
 }
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
@@ -267,6 +269,19 @@ std::wstring TComServer::ModulePath() {
         }
         path.resize(path.size() * 2);
     }
+}
+
+bool InstallScopeFromCommandLine(const wchar_t* commandLine, bool& perUser) {
+    const std::string text = commandLine ? ToUtf8(commandLine) : std::string();
+    if (text.empty()) {
+        perUser = false;
+        return true;
+    }
+    if (EqualsIgnoringAsciiCase(text, "user")) {
+        perUser = true;
+        return true;
+    }
+    return false;
 }
 
 bool PerUserFromSwitches(const std::vector<std::string>& arguments) {

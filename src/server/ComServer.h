@@ -37,10 +37,15 @@ struct TComServer {
     static void KeepLoaded();
 };
 
-// What the four exports do.
+// What the exports do. Registration goes under HKEY_CLASSES_ROOT, or for the current user
+// only (HKEY_CURRENT_USER\Software\Classes) when perUser is set.
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
-void RegisterServer();    // raises on the first step that fails
-void UnregisterServer();
+void RegisterServer(bool perUser);    // raises on the first step that fails
+void UnregisterServer(bool perUser);
+
+// The scope that DllInstall's command line asks for: "user" (any case) is the current user,
+// an empty one the machine; anything else is no scope (false).
+bool InstallScopeFromCommandLine(const wchar_t* commandLine, bool& perUser);
 
 // Decides the per-user flag from the host's command-line switches: the first of
 // AUTOMATION, EMBEDDING, REGSERVER, UNREGSERVER, REGSERVERPERUSER, UNREGSERVERPERUSER

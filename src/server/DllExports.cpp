@@ -1,4 +1,4 @@
-// The four exports of QuorLib.dll (ordinals fixed in QuorLib.def) and its entry point.
+// The exports of QuorLib.dll (ordinals fixed in QuorLib.def) and its entry point.
 #include <windows.h>
 
 #include "server/ComServer.h"
@@ -36,7 +36,7 @@ STDAPI DllCanUnloadNow() {
 // the registry is the one status they understand.
 STDAPI DllRegisterServer() {
     try {
-        quor::RegisterServer();
+        quor::RegisterServer(quor::TComServer::PerUserRegistration());
         return S_OK;
     } catch (...) {
         return E_FAIL;
@@ -45,7 +45,25 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
     try {
-        quor::UnregisterServer();
+        quor::UnregisterServer(quor::TComServer::PerUserRegistration());
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// "regsvr32 /n /i:user QuorLib.dll" registers for the current user only (no administrator
+// rights needed), "regsvr32 /u /n /i:user QuorLib.dll" removes that registration; an empty
+// command line ("/i" alone) means the machine-wide registration.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    bool perUser = false;
+    if (!quor::InstallScopeFromCommandLine(commandLine, perUser)) return E_INVALIDARG;
+    try {
+        if (install) {
+            quor::RegisterServer(perUser);
+        } else {
+            quor::UnregisterServer(perUser);
+        }
         return S_OK;
     } catch (...) {
         return E_FAIL;

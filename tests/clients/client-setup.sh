@@ -20,14 +20,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-control() {
-    local fd line
-    exec {fd}<>"/dev/tcp/127.0.0.1/$port"
-    printf '%s\n' "$1" >&"$fd"
-    read -r -t 60 line <&"$fd"
-    exec {fd}>&-
-    printf '%s\n' "$line"
-}
+control() { sim_control "$port" "$1"; }
 
 start_simulator "$sim" "$work" sim --link "$work/device" --state-file "$work/state.json"
 sim_pid=$SIM_PID

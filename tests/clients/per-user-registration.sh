@@ -3,13 +3,14 @@
 #
 #   per-user-registration.sh <wine.sh> <prefix> <loader> <system-dir> <QuorLib.dll>
 #
-# "regsvr32 QuorLib.dll /RegServerPerUser" puts the class under HKEY_CURRENT_USER\Software\Classes
-# and nothing under the machine's classes; "regsvr32 /u QuorLib.dll /UnregServerPerUser" removes
-# it again. Wine's regsvr32 takes the switch for a second file name and says it cannot load it
-# (exit code 3); the guide says so, and this test holds it to that.
+# "regsvr32 /n /i:user QuorLib.dll" (DllInstall) puts the class under
+# HKEY_CURRENT_USER\Software\Classes and nothing under the machine's classes;
+# "regsvr32 /u /n /i:user QuorLib.dll" removes it again, type library included. A scope
+# QuorLib does not know is refused and writes nothing.
 set -euo pipefail
 wine_sh=$1; prefix=$2; loader=$3; sysdir=$4; dll=$5
 clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
+libid='{D628F04D-0AF6-4971-B2E1-10ECA673A707}'
 . "$(dirname "$0")/../../scripts/lib/simulator.sh"
 wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
 regsvr32() { wine "C:\\windows\\$sysdir\\regsvr32.exe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
@@ -21,19 +22,29 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 user_keys=("HKCU\\Software\\Classes\\QuorLib.Pulsyn\\Clsid" "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32")
 machine_keys=("HKLM\\Software\\Classes\\QuorLib.Pulsyn" "HKLM\\Software\\Classes\\CLSID\\$clsid")
-trap 'regsvr32 /s /u "$dll_path" /UnregServerPerUser >/dev/null || true' EXIT
+trap 'regsvr32 /s /u /n /i:user "$dll_path" >/dev/null || true' EXIT
 
-echo "== regsvr32 $dll_path /RegServerPerUser"
-status=0; output=$(regsvr32 "$dll_path" /RegServerPerUser) || status=$?
+echo "== regsvr32 /n /i:everyone $dll_path"
+status=0; output=$(regsvr32 /n /i:everyone "$dll_path") || status=$?
 echo "$output (exit code $status)"
-grep -q "Successfully registered DLL '$(printf '%s' "$dll_path" | sed 's/[\\]/\\\\/g')'" <<<"$output" || fail "no success message for the DLL"
-[ "$status" = 3 ] || fail "exit code $status, the guide says 3"
+[ "$status" != 0 ] || fail "an unknown scope was accepted"
+for key in "${user_keys[@]}" "${machine_keys[@]}"; do present "$key" && fail "written for an unknown scope: $key"; done
+
+echo "== regsvr32 /n /i:user $dll_path"
+status=0; output=$(regsvr32 /n /i:user "$dll_path") || status=$?
+echo "$output (exit code $status)"
+[ "$status" = 0 ] || fail "exit code $status"
 for key in "${user_keys[@]}"; do present "$key" || fail "missing: $key"; done
 for key in "${machine_keys[@]}"; do present "$key" && fail "written machine-wide: $key"; done
 
-echo "== regsvr32 /u $dll_path /UnregServerPerUser"
-regsvr32 /u "$dll_path" /UnregServerPerUser || true
-for key in "${user_keys[@]}" "HKCU\\Software\\Classes\\CLSID\\$clsid"; do present "$key" && fail "left behind: $key"; done
+echo "== regsvr32 /u /n /i:user $dll_path"
+status=0; output=$(regsvr32 /u /n /i:user "$dll_path") || status=$?
+echo "$output (exit code $status)"
+[ "$status" = 0 ] || fail "exit code $status"
+for key in "${user_keys[@]}" "HKCU\\Software\\Classes\\CLSID\\$clsid" "HKCU\\Software\\Classes\\TypeLib\\$libid" \
+           "HKLM\\Software\\Classes\\TypeLib\\$libid"; do
+    present "$key" && fail "left behind: $key"
+done
 
-[ "$failures" = 0 ] && echo "per-user registration as documented"
+[ "$failures" = 0 ] && echo "per-user registration through DllInstall as documented"
 exit $((failures > 0))

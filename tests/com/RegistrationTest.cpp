@@ -118,4 +118,36 @@ TEST_F(RegistrationTest, PerUserSwitchRegistersUnderTheCurrentUser) {
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
 }
 
+// DllInstall is what "regsvr32 /n /i:user" calls: the command line picks the scope.
+TEST_F(RegistrationTest, DllInstallRegistersForTheUserItsCommandLineNames) {
+    if (PerUserRun()) GTEST_SKIP() << "this run registers per user";
+    using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+    auto install = reinterpret_cast<InstallFn>(GetProcAddress(Dll().module, "DllInstall"));
+    ASSERT_NE(install, nullptr);
+    const std::wstring userClasses = L"Software\\Classes\\";
+
+    // A scope it does not know is refused before anything is written.
+    EXPECT_EQ(install(TRUE, L"users"), E_INVALIDARG);
+    EXPECT_EQ(install(TRUE, L"machine"), E_INVALIDARG);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn"));
+
+    ASSERT_EQ(install(TRUE, L"User"), S_OK);
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + L"QuorLib.Pulsyn"));
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, userClasses + L"CLSID\\" + kClsid + L"\\InprocServer32"),
+              ModulePath(Dll().module));
+    ASSERT_EQ(install(FALSE, L"user"), S_OK);
+    for (const std::wstring& key : RegisteredKeys())
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+
+    // No command line ("regsvr32 /i") is the machine-wide registration.
+    ASSERT_EQ(install(TRUE, nullptr), S_OK);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn\\Clsid"), kClsid);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn"));
+    ASSERT_EQ(install(FALSE, L""), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn"));
+}
+
 }  // namespace

@@ -1,6 +1,10 @@
 // Connecting: which port the link takes, the connection flag of each object, and the one
 // window that all objects of the process share.
+#include <cstdlib>
 #include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "PulsynTestSupport.h"
 
@@ -79,6 +83,9 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndDialoguesSendNothing) {
     // A send-only command still writes, to a closed port, and reports that.
     EXPECT_EQ(p.Trigger(4), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), "Write error (Error: " + std::to_string(kInvalidHandleCode) + ") ");
+    // A copy fails before it writes: its question for the selected paradigm gets no answer.
+    EXPECT_EQ(p.CopyParadigm(3), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "CopyParadigm Error: Cannot read current paradigm number.");
     EXPECT_TRUE(DeviceA().Frames().empty());
     EXPECT_TRUE(DeviceB().Frames().empty());
     // Writing false on an object that never connected leaves the window alone.
@@ -109,6 +116,67 @@ TEST_F(ConnectionTest, AComArgumentThatIsNoNumberFailsTheConnection) {
     EXPECT_NE(quor::frmComm, nullptr);
     EXPECT_EQ(p.put_Connected(VARIANT_TRUE), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), "''mands.txt'' is not a valid integer value");
+}
+
+// QUORLIB_PORT for the length of a test (nullptr: not set).
+class PortVariable {
+public:
+    explicit PortVariable(const std::string& value) { Set(value.c_str()); }
+    ~PortVariable() { Set(nullptr); }
+    PortVariable(const PortVariable&) = delete;
+    PortVariable& operator=(const PortVariable&) = delete;
+
+private:
+    static void Set(const char* value) {
+#ifdef _WIN32
+        SetEnvironmentVariableA("QUORLIB_PORT", value);
+#else
+        if (value) {
+            setenv("QUORLIB_PORT", value, 1);
+        } else {
+            unsetenv("QUORLIB_PORT");
+        }
+#endif
+    }
+};
+
+// Hosts without a command line of their own name the port in QUORLIB_PORT; a "COM"
+// argument still wins, and a value that names no port fails the connection, saying so,
+// rather than connecting to whatever the search finds.
+TEST_F(ConnectionTest, QuorlibPortNamesThePortWhenNoArgumentDoes) {
+    SetCandidatePorts({kPortA, kPortB, kPortA2});  // the search would take COM12 (A2)
+    {
+        PortVariable variable(" com" + std::to_string(kPortB) + " ");
+        Args({"/x"});
+        TPulsyn p;
+        ConnectTo(p);
+        EXPECT_EQ(quor::frmComm->Port(), kPortB);
+        EXPECT_TRUE(LogLines().empty());  // opened without the search's probe
+        ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
+
+        Args({"COM" + std::to_string(kPortA)});
+        ConnectTo(p);
+        EXPECT_EQ(quor::frmComm->Port(), kPortA);
+        ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
+    }
+    for (const std::string bad : {"7", "COM", "COM0", "COM-3", "COM7x", "COM 7", "/dev/ttyACM0"}) {
+        PortVariable variable(bad);
+        Args({});
+        TPulsyn p;
+        VARIANT_BOOL value = 12345;
+        EXPECT_EQ(p.Connect(&value), E_UNEXPECTED) << bad;
+        EXPECT_EQ(LastDescription(), "The environment variable QUORLIB_PORT is \"" + bad +
+                                         "\", which names no port: set it to the stimulator's port, e.g. COM7, or "
+                                         "remove it to let QuorLib search for the stimulator.");
+        EXPECT_EQ(value, 12345);
+    }
+    {
+        PortVariable empty("");  // set to nothing: the search, as without it
+        Args({});
+        TPulsyn p;
+        ConnectTo(p);
+        EXPECT_EQ(quor::frmComm->Port(), kPortA2);
+    }
 }
 
 TEST_F(ConnectionTest, SearchTakesTheHighestCandidateThatOpens) {

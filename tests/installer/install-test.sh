@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# The installer as a lab's IT department uses it, under Wine, on a clean prefix of its own:
+#
+#   install-test.sh <QuorLib-Setup.exe> <pulsyn-sim> <modem-line shim 64> <shim 32> <work folder>
+#
+# Machine-wide, then per user, in the same prefix:
+#   1. silent install (/S, and /CurrentUser for the second);
+#   2. the files, the Start-menu entries, the entry of the installed programs, and the class
+#      registered in the mode's hive only;
+#   3. machine-wide: the example VBScript session, run from the installed folder, through the
+#      installed DLL of each bitness this machine can run (cscript of System32, SysWOW64)
+#      against the simulated stimulator. (Wine's COM does not create objects from a per-user
+#      registration, so the per-user install is checked by its keys.)
+#   4. silent uninstall with the entry's own QuietUninstallString;
+#   5. nothing of ours left: no file or folder that was not there before the install, no
+#      registry key or value naming QuorLib, its class, type library, interfaces or entry.
+set -euo pipefail
+installer=$(realpath "$1"); sim=$2; shim64=$3; shim32=$4; work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+. "$root/scripts/lib/simulator.sh"
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+prefix=$work/prefix
+# No debugger, and no menu entries or icons on this machine's own desktop for the
+# installer's Start-menu entries (winemenubuilder would make .desktop files of them).
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
+server=/usr/lib/wine/wineserver64
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+    "$root/cmake/wine.sh" stop "$prefix"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# Every Wine program writes to files, never to this script's output: Wine's helper processes
+# inherit their streams and would hold a caller's pipe open.
+wine64() { /usr/lib/wine/wine64 "$@" </dev/null >>"$work/wine.log" 2>&1; }
+# The standard output of a Wine program, through a file for the same reason.
+wine64_output() {
+    /usr/lib/wine/wine64 "$@" </dev/null >"$work/output.txt" 2>>"$work/wine.log" || true
+    tr -d '\r' <"$work/output.txt"
+}
+# The server ends once the prefix's last program has: that is how an uninstaller, which
+# hands over to a copy of itself and returns, is awaited. Its end also writes the registry
+# to system.reg and user.reg.
+settle() { "$server" -w; }
+reg_has() { wine64 reg query "$@"; }
+registry_mentions() {
+    grep -i -h -E 'QuorLib|Pulsyn|FD7AD882-6D86-41B8-BADE-73487A8C71A4|D628F04D-0AF6-4971-B2E1-10ECA673A707|3EEA728F-63D9-4C91-AFE7-49375FAFAACD|BF2AC4E6-8D10-49B3-B69C-C4D131FA2D8A|18E66CEC-75F1-4C18-872A-0D66A4D73543' \
+        "$prefix/system.reg" "$prefix/user.reg" || true
+}
+files_of_prefix() { (cd "$prefix/drive_c" && find . -mindepth 1 | LC_ALL=C sort); }
+
+"$root/cmake/wine.sh" display "$prefix"
+if [ -s "$prefix.display" ]; then export DISPLAY=":$(tr -d ' \n' <"$prefix.display")"; fi
+start=$SECONDS
+wine64 wineboot -i
+settle
+echo "== clean prefix made in $((SECONDS - start)) s"
+runs_32bit=1
+why_not_32bit=$("$root/cmake/runs-32bit.sh" "$work/probe") || runs_32bit=0
+clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
+entry='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorLib'
+
+# session <system-dir> <loader>: the installed example session with that folder's cscript.
+session() {
+    local sysdir=$1 loader=$2 dir
+    dir=$work/session-$sysdir
+    mkdir -p "$dir"
+    start_simulator "$sim" "$dir" sim --link "$dir/device" --state-file "$dir/state.json"
+    sim_pid=$SIM_PID
+    ln -sfn "$dir/device" "$prefix/dosdevices/com7"
+    echo "== installed examples\\session.vbs with $sysdir\\cscript, COM7"
+    local status=0
+    LD_PRELOAD="$shim64:$shim32" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
+        "$install_dir_windows\\examples\\session.vbs" COM7 "/log:$(winpath "$dir/session.rtf")" \
+        </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
+    [ "$status" = 0 ] || fail "the session with $sysdir\\cscript ended with exit code $status"
+    sim_control "$SIM_PORT" "wait idle" >/dev/null
+    sim_control "$SIM_PORT" frames >"$dir/frames.json"
+    sim_control "$SIM_PORT" quit >/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    rm -f "$prefix/dosdevices/com7"
+    python3 "$root/tests/clients/check_session.py" "$dir/output.txt" "$dir/frames.json" "$dir/state.json" \
+        "$dir/session.rtf" && echo "   every frame, the device state and the saved log as expected" ||
+        fail "the session with $sysdir\\cscript"
+}
+
+# install_and_remove <mode> <hive of the mode> <other hive> <folder as Windows sees it>
+install_and_remove() {
+    local mode=$1 hive=$2 other=$3 status=0 t
+    install_dir_windows=$4
+    local install_dir
+    install_dir=$(wine64_output winepath -u "$install_dir_windows")
+    install_dir=${install_dir%/}
+    settle
+    files_of_prefix >"$work/files-before-$mode"
+
+    echo "== $(basename "$installer") /S /$mode"
+    t=$SECONDS
+    /usr/lib/wine/wine64 "$installer" /S "/$mode" </dev/null >>"$work/wine.log" 2>&1 || status=$?
+    echo "   installed in $((SECONDS - t)) s, exit code $status"
+    [ "$status" = 0 ] || fail "the installer ended with exit code $status"
+    for f in x64/QuorLib.dll x86/QuorLib.dll INSTALL.md docs/reference.md CHANGELOG.md examples/session.vbs \
+             examples/session.ps1 simulator/pulsyn-sim.exe Uninstall.exe; do
+        [ -f "$install_dir/$f" ] || fail "not installed: $install_dir/$f"
+    done
+    [ ! -e "$install_dir/simulator/pulsyn-sim" ] || fail "the Linux simulator was installed"
+    local menu
+    if [ "$mode" = AllUsers ]; then menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/QuorLib"
+    else menu=$(ls -d "$prefix"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/QuorLib 2>/dev/null | head -n 1); fi
+    for link in "QuorLib install guide" "QuorLib reference" "QuorLib examples" "Uninstall QuorLib"; do
+        [ -f "$menu/$link.lnk" ] || fail "no Start-menu entry \"$link\" (in ${menu:-no Start menu folder})"
+    done
+    reg_has "$hive\\$entry" /v QuietUninstallString || fail "no entry $hive\\$entry"
+    reg_has "$other\\$entry" && fail "an entry in $other too"
+    reg_has "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" || fail "the 64-bit DLL is not registered in $hive"
+    reg_has "$other\\Software\\Classes\\CLSID\\$clsid" && fail "registered in $other too"
+    if [ "$runs_32bit" = 1 ]; then
+        # The 32-bit reg.exe sees the registry as 32-bit programs do, wherever the system keeps
+        # that view.
+        /usr/lib/wine/wine "C:\\windows\\syswow64\\reg.exe" query "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" \
+            </dev/null >"$work/output.txt" 2>>"$work/wine.log" || true
+        grep -q -i 'x86\\QuorLib.dll' "$work/output.txt" || fail "the 32-bit DLL is not registered in $hive"
+    fi
+
+    if [ "$mode" = AllUsers ]; then
+        session system32 /usr/lib/wine/wine64
+        if [ "$runs_32bit" = 1 ]; then session syswow64 /usr/lib/wine/wine; else echo "== 32-bit session skipped: $why_not_32bit"; fi
+    fi
+
+    local uninstall
+    uninstall=$(wine64_output reg query "$hive\\$entry" /v QuietUninstallString |
+                sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+    echo "== $uninstall"
+    t=$SECONDS
+    status=0
+    # As the system runs it: the quoted program, then its arguments.
+    local program=${uninstall#\"}
+    program=${program%%\"*}
+    read -r -a arguments <<<"${uninstall#\"$program\"}"
+    /usr/lib/wine/wine64 "$program" "${arguments[@]}" </dev/null >>"$work/wine.log" 2>&1 || status=$?
+    settle
+    echo "   uninstalled in $((SECONDS - t)) s, exit code $status"
+    [ "$status" = 0 ] || fail "the uninstaller ended with exit code $status"
+
+    files_of_prefix >"$work/files-after-$mode"
+    # Left behind: what is there now and was not before, but what Wine itself writes while
+    # programs run (its temporary folder, font and shell caches).
+    local left
+    left=$(LC_ALL=C comm -13 "$work/files-before-$mode" "$work/files-after-$mode" |
+           grep -v -E '^\./(windows/temp|users/[^/]+/(Temp|AppData/Local/Temp))(/|$)' || true)
+    [ -z "$left" ] || fail "files left after the uninstall: $(tr '\n' ' ' <<<"$left")"
+    [ ! -e "$install_dir" ] || fail "the install folder is still there"
+    local keys
+    keys=$(registry_mentions)
+    [ -z "$keys" ] || fail "registry entries left after the uninstall: $(tr '\n' ' ' <<<"$keys")"
+}
+
+install_and_remove AllUsers HKLM HKCU 'C:\Program Files\QuorLib'
+install_and_remove CurrentUser HKCU HKLM "$(wine64_output cmd /c echo %LOCALAPPDATA%)\\Programs\\QuorLib"
+
+if [ "$failures" = 0 ]; then
+    echo "installer: machine-wide and per-user install, session and uninstall left nothing behind"
+fi
+exit $((failures > 0))
