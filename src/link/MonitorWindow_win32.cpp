@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/Exceptions.h"
+#include "base/UniqueHandle.h"
 #include "base/WideText.h"
 #include "link/MonitorText.h"
 
@@ -80,21 +81,16 @@ std::wstring DisplayText(const std::string& entry) {
     return text;
 }
 
-class TFileHandle {
-public:
-    explicit TFileHandle(HANDLE handle) : FHandle(handle) {}
-    ~TFileHandle() {
-        if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-    }
-    HANDLE Get() const { return FHandle; }
-    bool Close() {
-        const bool closed = CloseHandle(FHandle) != 0;
-        FHandle = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE FHandle;
+// The window's font and the rich-edit control's library, each released when the window goes.
+struct TFontTraits {
+    using Handle = HFONT;
+    static HFONT Invalid() { return nullptr; }
+    static void Close(HFONT font) { DeleteObject(font); }
+};
+struct TLibraryTraits {
+    using Handle = HMODULE;
+    static HMODULE Invalid() { return nullptr; }
+    static void Close(HMODULE library) { FreeLibrary(library); }
 };
 
 DWORD CALLBACK WriteStreamBlock(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
@@ -113,12 +109,12 @@ int LiveWindows = 0;  // the window class is registered while windows of this mo
 
 struct TMonitorWindow::Impl {
     TMonitorWindow* Owner = nullptr;
-    HMODULE RichEditLibrary = nullptr;
+    TUniqueHandle<TLibraryTraits> RichEditLibrary;
     HWND Window = nullptr;
     HWND RichEdit1 = nullptr;
     HWND CheckBox1 = nullptr;
     HWND SpeedButton1 = nullptr;
-    HFONT WindowFont = nullptr;
+    TUniqueHandle<TFontTraits> WindowFont;
     int Dpi = 96;
     bool Registered = false;
     std::string Unavailable;  // why there is no window, when there is none
@@ -143,12 +139,12 @@ void TMonitorWindow::Impl::Create() {
     const HMODULE module = ThisModule();
     // RichEdit 4.1 where it exists (every system since XP SP1), else RichEdit 2.0.
     const wchar_t* richEditClass = MSFTEDIT_CLASS;
-    RichEditLibrary = LoadLibraryW(L"msftedit.dll");
-    if (!RichEditLibrary) {
+    RichEditLibrary.Reset(LoadLibraryW(L"msftedit.dll"));
+    if (!RichEditLibrary.Valid()) {
         richEditClass = RICHEDIT_CLASSW;
-        RichEditLibrary = LoadLibraryW(L"riched20.dll");
+        RichEditLibrary.Reset(LoadLibraryW(L"riched20.dll"));
     }
-    if (!RichEditLibrary) {
+    if (!RichEditLibrary.Valid()) {
         Unavailable = "the rich-text control could not be loaded: " + SystemErrorText(GetLastError());
         return;
     }
@@ -201,15 +197,15 @@ void TMonitorWindow::Impl::Create() {
         return;
     }
 
-    WindowFont = CreateFontW(-Scale(kFontPixels), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    WindowFont.Reset(CreateFontW(-Scale(kFontPixels), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                             L"MS Sans Serif");
+                             L"MS Sans Serif"));
     auto child = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD childStyle, const TPlace& place,
                      int id) {
         HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | childStyle, Scale(place.Left),
                                        Scale(place.Top), Scale(place.Width), Scale(place.Height), Window,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
-        if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont), FALSE);
+        if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont.Get()), FALSE);
         return control;
     };
     // Creation order is the tab order: the log first, then the check box.
@@ -256,12 +252,10 @@ void TMonitorWindow::Impl::Destroy() {
         DestroyWindow(Window);
         Window = nullptr;
     }
-    if (WindowFont) DeleteObject(WindowFont);
-    WindowFont = nullptr;
+    WindowFont.Reset();
     if (Registered && --LiveWindows == 0) UnregisterClassW(kWindowClass, ThisModule());
     Registered = false;
-    if (RichEditLibrary) FreeLibrary(RichEditLibrary);
-    RichEditLibrary = nullptr;
+    RichEditLibrary.Reset();
 }
 
 // The log keeps its margins to all four sides; the other controls keep their places.
@@ -433,9 +427,9 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     Impl& w = *FImpl;
     if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
     const std::wstring name = ToWide(fileNameUtf8);
-    TFileHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    TKernelHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (!file.Valid()) {
         const DWORD error = GetLastError();
         throw Exception("Cannot create file \"" + ToUtf8(FullFileName(name)) + "\". " + SystemErrorText(error));
     }
@@ -443,7 +437,7 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(file.Get());
     stream.pfnCallback = &WriteStreamBlock;
     SendMessageW(w.RichEdit1, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-    const bool closed = file.Close();
+    const bool closed = CloseHandle(file.Release()) != 0;
     if (stream.dwError != 0 || !closed) throw Exception("Failed to Save Stream");
 }
 

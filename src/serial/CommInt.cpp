@@ -67,29 +67,28 @@ void TCustomComm::Open() {
     BindMainThread();
     OpenDevice();
     if (!Enabled()) return;
-    FEventThread = TCommEventThread::Create(FHandle, FMonitorEvents);
+    FEventThread = TCommEventThread::Create(FHandle.Get(), FMonitorEvents);
     FEventThread->SetOnSignal([this](TCommEventThread* Sender, uint32_t Status) { DispatchEvents(Sender, Status); });
     ApplyTimeouts();
     ApplyDCB();
     int32_t error = 0;
-    if (!platform::SetupBuffers(FHandle, FReadBufSize, FWriteBufSize, error))
+    if (!platform::SetupBuffers(FHandle.Get(), FReadBufSize, FWriteBufSize, error))
         RaiseCommError("Error initializing Read/Write Buffers", error);
 }
 
 void TCustomComm::OpenDevice() {
     int32_t error = 0;
-    FHandle = platform::OpenComm(FDeviceName, error);
+    FHandle.Reset(platform::OpenComm(FDeviceName, error));
     if (!Enabled()) RaiseCommError("Error accessing specified device", error);
-    if (!platform::IsCommDevice(FHandle)) {
+    if (!platform::IsCommDevice(FHandle.Get())) {
         CloseDevice();
         RaiseCommError("Invalid device handle, access denied", -1);
     }
 }
 
-void TCustomComm::CloseDevice() {
-    platform::CloseComm(FHandle);
-    FHandle = kInvalidHandle;
-}
+void TCustomComm::CloseDevice() { FHandle.Reset(); }
+
+void TCommHandleTraits::Close(THandle handle) { platform::CloseComm(handle); }
 
 void TCustomComm::Close() {
     if (!Enabled()) return;
@@ -104,14 +103,14 @@ void TCustomComm::Close() {
 
 void TCustomComm::ApplyTimeouts() {
     int32_t error = 0;
-    if (!platform::SetPollingTimeouts(FHandle, error)) RaiseCommError("Error updating CommTimeouts", error);
+    if (!platform::SetPollingTimeouts(FHandle.Get(), error)) RaiseCommError("Error updating CommTimeouts", error);
 }
 
 void TCustomComm::ApplyDCB() {
     static constexpr uint32_t kRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                           19200, 38400, 56000, 57600, 115200, 128000, 256000};
     if (!Enabled()) return;
-    platform::GetCommDCB(FHandle, FDCB);
+    platform::GetCommDCB(FHandle.Get(), FDCB);
     FDCB.BaudRate = kRates[FBaudRate];
     FDCB.Parity = FParity;
     FDCB.StopBits = FStopbits;
@@ -133,7 +132,7 @@ void TCustomComm::ApplyDCB() {
             FDCB.Flags &= ~kOptionFlags[option];
     }
     int32_t error = 0;
-    if (!platform::SetCommDCB(FHandle, FDCB, error)) RaiseCommError("Error updating DataControlBlock", error);
+    if (!platform::SetCommDCB(FHandle.Get(), FDCB, error)) RaiseCommError("Error updating DataControlBlock", error);
 }
 
 void TCustomComm::ApplyFlowControl() {
@@ -196,7 +195,7 @@ int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char
     if (Count < 0) RaiseCommError(FailureMessage, platform::kInvalidParameterError);
     const uint32_t timeout = static_cast<uint32_t>(Writing ? FWriteTimeout : FReadTimeout);
     int32_t error = 0;
-    const int32_t result = platform::Transfer(FHandle, *FEvent, Writing, Buf, Count, timeout, error);
+    const int32_t result = platform::Transfer(FHandle.Get(), *FEvent, Writing, Buf, Count, timeout, error);
     if (result == platform::kTransferFailed) RaiseCommError(FailureMessage, error);
     if (result > 0 && FEventThread) {
         // Watching the output queue drain costs the thread a wake-up per write: done only
@@ -221,47 +220,47 @@ int32_t TCustomComm::Read(void* Buf, int32_t Count) {
 
 int32_t TCustomComm::InQueCount() {
     if (!Enabled()) return -1;
-    return static_cast<int32_t>(platform::InputQueued(FHandle));
+    return static_cast<int32_t>(platform::InputQueued(FHandle.Get()));
 }
 
 int32_t TCustomComm::OutQueCount() {
     if (!Enabled()) return -1;
     platform::TComStat stat;
-    platform::ClearErrors(FHandle, stat);
+    platform::ClearErrors(FHandle.Get(), stat);
     return static_cast<int32_t>(stat.OutQue);
 }
 
 bool TCustomComm::HoldBit(int Bit) {
     if (!Enabled()) return false;
     platform::TComStat stat;
-    platform::ClearErrors(FHandle, stat);
+    platform::ClearErrors(FHandle.Get(), stat);
     return (stat.Hold >> Bit) & 1;
 }
 
-bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle); }
+bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle.Get()); }
 
 void TCustomComm::SetCallerReadsInput(bool Value) {
-    if (FEventThread && platform::InputDescriptor(FHandle) >= 0) FEventThread->SetCallerReadsInput(Value);
+    if (FEventThread && platform::InputDescriptor(FHandle.Get()) >= 0) FEventThread->SetCallerReadsInput(Value);
 }
 
 bool TCustomComm::WaitForInputOrMessages(std::chrono::milliseconds timeout) {
-    return WaitForMessagesOrInput(timeout, Enabled() ? platform::InputDescriptor(FHandle) : -1);
+    return WaitForMessagesOrInput(timeout, Enabled() ? platform::InputDescriptor(FHandle.Get()) : -1);
 }
 
 void TCustomComm::PurgeIn() {
     if (!Enabled()) return;
-    platform::Purge(FHandle, comm::PurgeRxAbort | comm::PurgeRxClear);
+    platform::Purge(FHandle.Get(), comm::PurgeRxAbort | comm::PurgeRxClear);
     if (FEventThread) FEventThread->InputTaken();
 }
 
 void TCustomComm::PurgeOut() {
-    if (Enabled()) platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeTxClear);
+    if (Enabled()) platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeTxClear);
 }
 
 void TCustomComm::EscapeLine(uint32_t Function) {
     if (!Enabled()) RaiseCommError("Port not open, unable to complete operation", -1);
     int32_t error = 0;
-    if (!platform::Escape(FHandle, Function, error)) RaiseCommError("EscapeCommFunction failure", error);
+    if (!platform::Escape(FHandle.Get(), Function, error)) RaiseCommError("EscapeCommFunction failure", error);
 }
 
 void TCustomComm::SetDTRState(bool State) { EscapeLine(State ? comm::SetDtr : comm::ClrDtr); }
@@ -271,20 +270,20 @@ void TCustomComm::SetXONState(bool State) { EscapeLine(State ? comm::SetXon : co
 void TCustomComm::SetBREAKState(bool State) {
     EscapeLine(State ? comm::SetBreak : comm::ClrBreak);
     if (!Enabled()) return;
-    platform::Purge(FHandle, comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+    platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
     if (FEventThread) FEventThread->InputTaken();
 }
 
 bool TCustomComm::ModemStatusBit(uint32_t Bit) {
     uint32_t status = 0;
-    return Enabled() && platform::ModemStatus(FHandle, status) && (status & Bit) != 0;
+    return Enabled() && platform::ModemStatus(FHandle.Get(), status) && (status & Bit) != 0;
 }
 
 // ---- events
 
 void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
     platform::TComStat stat;
-    platform::ClearErrors(FHandle, stat);
+    platform::ClearErrors(FHandle.Get(), stat);
     const std::weak_ptr<char> alive = FLifeToken;
     // Each event is handled only while the component is still there.
     auto wants = [&](uint32_t bit) { return (Status & bit) && !alive.expired(); };

@@ -32,6 +32,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Thread.h"
+#include "base/UniqueHandle.h"
 #include "serial/CommObjs.h"
 
 namespace quor {
@@ -135,6 +136,13 @@ private:
     char FEvtChar = 0;
 };
 
+// The open port's handle, closed by the platform's CloseComm.
+struct TCommHandleTraits {
+    using Handle = THandle;
+    static THandle Invalid() { return kInvalidHandle; }
+    static void Close(THandle handle);
+};
+
 class TCustomComm {
 public:
     TCustomComm();
@@ -144,7 +152,7 @@ public:
 
     void Open();
     void Close();
-    bool Enabled() const { return FHandle != kInvalidHandle; }
+    bool Enabled() const { return FHandle.Valid(); }
     // Bytes written or read, or -1 when the transfer did not complete within WriteTimeout
     // or ReadTimeout (the transfer is then cancelled before the call returns). A read
     // returns what the driver holds at once, possibly nothing.
@@ -182,7 +190,7 @@ public:
     // While set, arrivals of input are not reported through OnRxChar where the caller can
     // watch the device itself (WaitForInputOrMessages); the caller then reads all input.
     void SetCallerReadsInput(bool Value);
-    THandle Handle() const { return FHandle; }
+    THandle Handle() const { return FHandle.Get(); }
 
     // Properties: X() reads, SetX(v) writes with the write rule of the property.
     const std::string& DeviceName() const { return FDeviceName; }  // UTF-8; "\\.\COM5" on Windows, "/dev/ttyACM0" on POSIX
@@ -234,7 +242,7 @@ protected:
     // stops there.
     void DispatchEvents(TCommEventThread* Sender, uint32_t Status);
 
-    THandle FHandle = kInvalidHandle;
+    TUniqueHandle<TCommHandleTraits> FHandle;
     TCommDCB FDCB;
     std::string FDeviceName = "Com2";
     std::unique_ptr<TSimpleEvent> FEvent;

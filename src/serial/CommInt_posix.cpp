@@ -351,35 +351,31 @@ public:
 
     TLineWaiter(int wake, int fd, bool wantRx) : FWake(wake), FFd(fd), FWantRx(wantRx) {
 #ifdef __linux__
-        FEpoll = epoll_create1(EPOLL_CLOEXEC);
+        FEpoll.Reset(epoll_create1(EPOLL_CLOEXEC));
         epoll_event wakeEvent{};
         wakeEvent.events = EPOLLIN;
         wakeEvent.data.fd = wake;
         epoll_event lineEvent{};
         lineEvent.events = (wantRx ? static_cast<uint32_t>(EPOLLIN) : 0u) | EPOLLET;
         lineEvent.data.fd = fd;
-        if (FEpoll >= 0 && (epoll_ctl(FEpoll, EPOLL_CTL_ADD, wake, &wakeEvent) != 0 ||
-                            epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &lineEvent) != 0)) {
-            close(FEpoll);
-            FEpoll = -1;
+        if (FEpoll.Valid() && (epoll_ctl(FEpoll.Get(), EPOLL_CTL_ADD, wake, &wakeEvent) != 0 ||
+                               epoll_ctl(FEpoll.Get(), EPOLL_CTL_ADD, fd, &lineEvent) != 0)) {
+            FEpoll.Reset();
         }
 #endif
-    }
-    ~TLineWaiter() {
-        if (FEpoll >= 0) close(FEpoll);
     }
     TLineWaiter(const TLineWaiter&) = delete;
     TLineWaiter& operator=(const TLineWaiter&) = delete;
 
     // Whether each new arrival of input is reported even while earlier input lies unread.
-    bool ReportsEveryArrival() const { return FEpoll >= 0; }
+    bool ReportsEveryArrival() const { return FEpoll.Valid(); }
 
     TResult Wait(bool inputReported, bool lineGone, int timeoutMs) {
         TResult result;
 #ifdef __linux__
-        if (FEpoll >= 0 && !lineGone) {
+        if (FEpoll.Valid() && !lineGone) {
             epoll_event events[2];
-            const int n = epoll_wait(FEpoll, events, 2, timeoutMs);
+            const int n = epoll_wait(FEpoll.Get(), events, 2, timeoutMs);
             if (n < 0 && errno != EINTR) result.hungUp = true;
             for (int i = 0; i < n; ++i) {
                 if (events[i].data.fd == FWake) result.woken = true;
@@ -399,7 +395,7 @@ public:
 private:
     int FWake, FFd;
     bool FWantRx;
-    int FEpoll = -1;
+    TFileDescriptor FEpoll;  // the line and the wake-up, watched together
 };
 }  // namespace
 

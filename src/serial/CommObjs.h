@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "base/UniqueHandle.h"
+
 namespace quor {
 
 using THandle = intptr_t;
@@ -26,18 +28,25 @@ enum TEventWaitResult : uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
 // Waits without limit.
 constexpr uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
 
+// An event's handle, closed with the system's call; "none" is kNoEventHandle.
+struct TEventHandleTraits {
+    using Handle = THandle;
+    static THandle Invalid() { return kNoEventHandle; }
+    static void Close(THandle handle);
+};
+
 class THandleObject {
 public:
     THandleObject(const THandleObject&) = delete;
     THandleObject& operator=(const THandleObject&) = delete;
     virtual ~THandleObject();
-    THandle Handle() const { return FHandle; }
+    THandle Handle() const { return FHandle.Get(); }
     // The system error code of the last failed wait; 0 until one fails.
     int32_t Error() const { return FError; }
 
 protected:
     THandleObject() = default;
-    THandle FHandle = kInvalidHandle;
+    TUniqueHandle<TEventHandleTraits> FHandle;
     int32_t FError = 0;
 };
 

@@ -15,23 +15,23 @@ namespace quor {
 const int32_t kInvalidHandleError = EBADF;
 const THandle kNoEventHandle = kInvalidHandle;
 
-THandleObject::~THandleObject() {
-    if (FHandle != kInvalidHandle) close(static_cast<int>(FHandle));
-}
+THandleObject::~THandleObject() = default;
+
+void TEventHandleTraits::Close(THandle handle) { close(static_cast<int>(handle)); }
 
 // The eventfd's counter is the state: non-zero is signalled.
 TEvent::TEvent(void*, bool ManualReset, bool InitialState, const std::string& Name) : FManualReset(ManualReset) {
     if (!Name.empty()) return;
     const int fd = eventfd(InitialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd >= 0) FHandle = fd;
+    if (fd >= 0) FHandle.Reset(fd);
 }
 
 TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
     const TDeadline deadline = Timeout == INFINITE_WAIT ? TDeadline::Never() : TDeadline::In(std::chrono::milliseconds(Timeout));
     for (;;) {
         const int wait = deadline.SystemTimeout(INT_MAX, -1);
-        pollfd p{static_cast<int>(FHandle), POLLIN, 0};
-        if (FHandle == kInvalidHandle) {
+        pollfd p{static_cast<int>(FHandle.Get()), POLLIN, 0};
+        if (!FHandle.Valid()) {
             FError = EBADF;
             return wrError;
         }
@@ -49,7 +49,7 @@ TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
             if (FManualReset) return wrSignaled;
             // Auto reset: only the waiter that takes the count is released.
             uint64_t count;
-            if (read(static_cast<int>(FHandle), &count, sizeof count) == sizeof count) return wrSignaled;
+            if (read(static_cast<int>(FHandle.Get()), &count, sizeof count) == sizeof count) return wrSignaled;
             continue;
         }
         if (deadline.Expired()) return wrTimeout;
@@ -58,12 +58,12 @@ TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
 
 void TEvent::SetEvent() {
     const uint64_t one = 1;
-    if (FHandle != kInvalidHandle) (void)!write(static_cast<int>(FHandle), &one, sizeof one);
+    if (FHandle.Valid()) (void)!write(static_cast<int>(FHandle.Get()), &one, sizeof one);
 }
 
 void TEvent::ResetEvent() {
     uint64_t count;
-    if (FHandle != kInvalidHandle) (void)!read(static_cast<int>(FHandle), &count, sizeof count);
+    if (FHandle.Valid()) (void)!read(static_cast<int>(FHandle.Get()), &count, sizeof count);
 }
 
 struct TCriticalSection::Section {

@@ -12,20 +12,20 @@ namespace {
 HANDLE H(THandle handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
-THandleObject::~THandleObject() {
-    CloseHandle(H(FHandle));
-}
+THandleObject::~THandleObject() = default;
+
+void TEventHandleTraits::Close(THandle handle) { CloseHandle(H(handle)); }
 
 TEvent::TEvent(void* EventAttributes, bool ManualReset, bool InitialState, const std::string& Name)
     : FManualReset(ManualReset) {
     const std::wstring name = ToWide(Name);
     // CreateEventW gives null on failure; that null is kept, as the system gave it.
-    FHandle = reinterpret_cast<THandle>(CreateEventW(static_cast<SECURITY_ATTRIBUTES*>(EventAttributes), ManualReset,
-                                                     InitialState, Name.empty() ? nullptr : name.c_str()));
+    FHandle.Reset(reinterpret_cast<THandle>(CreateEventW(static_cast<SECURITY_ATTRIBUTES*>(EventAttributes), ManualReset,
+                                                     InitialState, Name.empty() ? nullptr : name.c_str())));
 }
 
 TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
-    switch (WaitForSingleObject(H(FHandle), Timeout)) {
+    switch (WaitForSingleObject(H(FHandle.Get()), Timeout)) {
     case WAIT_OBJECT_0:
         return wrSignaled;
     case WAIT_TIMEOUT:
@@ -40,8 +40,8 @@ TEventWaitResult TEvent::WaitFor(uint32_t Timeout) {
     }
 }
 
-void TEvent::SetEvent() { ::SetEvent(H(FHandle)); }
-void TEvent::ResetEvent() { ::ResetEvent(H(FHandle)); }
+void TEvent::SetEvent() { ::SetEvent(H(FHandle.Get())); }
+void TEvent::ResetEvent() { ::ResetEvent(H(FHandle.Get())); }
 
 struct TCriticalSection::Section {
     CRITICAL_SECTION section;

@@ -45,7 +45,11 @@ class BrokenEvent : public TEvent {
 public:
     BrokenEvent() : TEvent(nullptr, true, false, "") { Swap(); }
     ~BrokenEvent() override { Swap(); }
-    void Swap() { std::swap(FHandle, kept); }
+    void Swap() {
+        const THandle held = FHandle.Release();
+        FHandle.Reset(kept);
+        kept = held;
+    }
     THandle kept = kNoEventHandle;
 };
 }  // namespace
