@@ -186,11 +186,7 @@ QUOR_LINE_SETTER(FlowControl, TFlowControl, FFlowControl)
 // ---- transfers
 
 int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char* FailureMessage) {
-    FCriticalSection->Enter();
-    struct Leave {
-        TCriticalSection& section;
-        ~Leave() { section.Leave(); }
-    } leave{*FCriticalSection};
+    std::lock_guard<TCriticalSection> held(*FCriticalSection);
     // A negative count would be taken by the system as a huge buffer.
     if (Count < 0) RaiseCommError(FailureMessage, platform::kInvalidParameterError);
     const uint32_t timeout = static_cast<uint32_t>(Writing ? FWriteTimeout : FReadTimeout);

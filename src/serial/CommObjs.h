@@ -83,6 +83,9 @@ public:
     void Release();
     void Enter() { Acquire(); }
     void Leave() { Release(); }
+    // The standard library's lock names, for std::lock_guard.
+    void lock() { Acquire(); }
+    void unlock() { Release(); }
 
 private:
     struct Section;
