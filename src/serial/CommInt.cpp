@@ -1,5 +1,7 @@
 #include "serial/CommInt.h"
 
+#include <utility>
+
 #include "base/MainThread.h"
 #include "serial/CommPlatform.h"
 
@@ -216,21 +218,24 @@ int32_t TCustomComm::Read(void* Buf, int32_t Count) {
 
 int32_t TCustomComm::InQueCount() {
     if (!Enabled()) return -1;
-    return static_cast<int32_t>(platform::InputQueued(FHandle.Get()));
+    return static_cast<int32_t>(platform::InputQueued(FHandle.Get(), FLineErrors));
 }
 
 int32_t TCustomComm::OutQueCount() {
     if (!Enabled()) return -1;
-    platform::TComStat stat;
-    platform::ClearErrors(FHandle.Get(), stat);
-    return static_cast<int32_t>(stat.OutQue);
+    return static_cast<int32_t>(LineStatus().OutQue);
 }
 
 bool TCustomComm::HoldBit(int Bit) {
     if (!Enabled()) return false;
+    return (LineStatus().Hold >> Bit) & 1;
+}
+
+platform::TComStat TCustomComm::LineStatus() {
     platform::TComStat stat;
     platform::ClearErrors(FHandle.Get(), stat);
-    return (stat.Hold >> Bit) & 1;
+    FLineErrors |= stat.Errors;
+    return stat;
 }
 
 bool TCustomComm::DeviceGone() { return Enabled() && platform::DeviceGone(FHandle.Get()); }
@@ -278,8 +283,9 @@ bool TCustomComm::ModemStatusBit(uint32_t Bit) {
 // ---- events
 
 void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
-    platform::TComStat stat;
-    platform::ClearErrors(FHandle.Get(), stat);
+    const platform::TComStat stat = LineStatus();
+    // The errors of this event, and those that a query collected since the last one.
+    const uint32_t errors = (Status & comm::EvErr) ? std::exchange(FLineErrors, 0u) : 0u;
     const std::weak_ptr<char> alive = FLifeToken;
     // Each event is handled only while the component is still there.
     auto wants = [&](uint32_t bit) { return (Status & bit) && !alive.expired(); };
@@ -289,7 +295,7 @@ void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
     notify(comm::EvBreak, FOnBreak);
     notify(comm::EvCts, FOnCts);
     notify(comm::EvDsr, FOnDsr);
-    if (wants(comm::EvErr) && FOnError) FOnError(this, static_cast<int32_t>(stat.Errors));
+    if (wants(comm::EvErr) && FOnError) FOnError(this, static_cast<int32_t>(errors));
     notify(comm::EvRing, FOnRing);
     notify(comm::EvRlsd, FOnRlsd);
     if (wants(comm::EvRxChar) && FOnRxChar && stat.InQue > 0) FOnRxChar(this, static_cast<int32_t>(stat.InQue));

@@ -136,6 +136,10 @@ private:
     char FEvtChar = 0;
 };
 
+namespace platform {
+struct TComStat;
+}
+
 // The open port's handle, closed by the platform's CloseComm.
 struct TCommHandleTraits {
     using Handle = THandle;
@@ -270,6 +274,10 @@ private:
     friend class TCommEventChars;
     // Expires with the component: what a dispatch watches to know it is still there.
     std::shared_ptr<char> FLifeToken = std::make_shared<char>();
+    // Reading the line's status also resets the driver's error mask: errors collected by a
+    // query are kept here for the next error event, so that its handler still sees them.
+    uint32_t FLineErrors = 0;
+    platform::TComStat LineStatus();  // the driver's status, its errors kept
     int32_t Transfer(bool Writing, void* Buf, int32_t Count, const char* FailureMessage);
     bool ModemStatusBit(uint32_t Bit);
     bool HoldBit(int Bit);

@@ -279,7 +279,7 @@ bool ClearErrors(THandle handle, TComStat& stat) {
     return true;
 }
 
-uint32_t InputQueued(THandle handle) {
+uint32_t InputQueued(THandle handle, uint32_t&) {
     int in = 0;
     return ioctl(Fd(handle), FIONREAD, &in) == 0 && in > 0 ? static_cast<uint32_t>(in) : 0;
 }

@@ -130,9 +130,10 @@ bool ClearErrors(THandle handle, TComStat& stat) {
     return true;
 }
 
-uint32_t InputQueued(THandle handle) {
+uint32_t InputQueued(THandle handle, uint32_t& lineErrors) {
     TComStat stat;
     ClearErrors(handle, stat);
+    lineErrors |= stat.Errors;
     return stat.InQue;
 }
 

@@ -43,9 +43,9 @@ int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, i
 // Fills `stat` and resets the driver's error state; leaves `stat` all zero and returns false
 // when the driver cannot say.
 bool ClearErrors(THandle handle, TComStat& stat);
-// The bytes in the input queue (as ClearErrors reports them, where that is the only way to
-// ask); 0 when the driver cannot say.
-uint32_t InputQueued(THandle handle);
+// The bytes in the input queue; 0 when the driver cannot say. Where ClearErrors is the only
+// way to ask, the line errors it collected are added to `lineErrors`.
+uint32_t InputQueued(THandle handle, uint32_t& lineErrors);
 void Purge(THandle handle, uint32_t flags);
 bool Escape(THandle handle, uint32_t function, int32_t& error);
 bool ModemStatus(THandle handle, uint32_t& status);
