@@ -4,6 +4,9 @@
 //
 // e.g. +25.00E-3 is 0.025 and +3.999E+3 is 3999. Values keep four significant digits and
 // engineering exponents; the decimal point is always ".", whatever the host's locale.
+//
+// Errors, in this component: a value without a device form, and a text that is no device
+// number, raise EConvertError with the message the client reads.
 #pragma once
 
 #include <string>
