@@ -65,6 +65,8 @@ native_demo() {
 }
 
 ./scripts/setup.sh >/dev/null
+# As many compile jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 if [ "${1:-}" = "--native" ]; then
     native_demo
     exit 0

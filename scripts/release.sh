@@ -18,6 +18,8 @@ version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=dist/QuorLib-$version
 
 ./scripts/setup.sh >/dev/null
+# As many compile jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 build() {  # preset targets...
     local preset=$1; shift
     echo "release: building $* ($preset)"
