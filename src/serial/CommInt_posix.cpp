@@ -477,6 +477,10 @@ void TCommEventThread::InputTaken() {
 }
 
 void TCommEventThread::Stop() {
+    // Whether the body was still running when asked to end (it ends on its own only when a
+    // handler raised): the thread leaves its loop as soon as it is woken, often before the
+    // lock below is free, so it is asked now.
+    const bool endedOnItsOwn = Finished();
     FStopRequested.store(true);
     Terminate();
     FEvent.SetEvent();  // ends the thread's poll, which it makes holding FHandleLock
@@ -484,7 +488,7 @@ void TCommEventThread::Stop() {
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
-    if (FBodyStarted.load() && !Finished()) PurgeOnStop();
+    if (FBodyStarted.load() && !endedOnItsOwn) PurgeOnStop();
 }
 
 void TCommEventThread::Execute() {
