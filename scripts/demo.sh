@@ -14,6 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/lib/simulator.sh
+# As many compile jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 
 # What the simulated stimulator holds: paradigms 2 and 3, channels 1 and 2, and the triggers.
 show_state() {
@@ -65,8 +67,6 @@ native_demo() {
 }
 
 ./scripts/setup.sh >/dev/null
-# As many compile jobs as the machine has processors, unless the environment says.
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 if [ "${1:-}" = "--native" ]; then
     native_demo
     exit 0
