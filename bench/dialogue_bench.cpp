@@ -22,7 +22,7 @@
 #include <unistd.h>
 #endif
 
-#include "../tests/server/SimBench.h"
+#include "SimBench.h"
 #include "ProcessFigures.h"
 #include "base/HostInfo.h"
 #include "base/MainThread.h"

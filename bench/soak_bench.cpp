@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "../tests/server/SimBench.h"
+#include "SimBench.h"
 #include "ProcessFigures.h"
 #include "base/HostInfo.h"
 #include "link/CommUnit.h"

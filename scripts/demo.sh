@@ -15,6 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/lib/simulator.sh
+# As many compile jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 
 # What the simulated stimulator holds: paradigms 2 and 3, channels 1 and 2, and the triggers.
 show_state() {

@@ -25,6 +25,8 @@ out=dist/QuorLib-$version
 installer=dist/QuorLib-Setup-$version.exe
 
 ./scripts/setup.sh >/dev/null
+# As many compile jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 build() {  # preset targets...
     local preset=$1; shift
     echo "release: building $* ($preset)"

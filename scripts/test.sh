@@ -11,6 +11,10 @@ cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh
 
+# As many compile and test jobs as the machine has processors, unless the environment says.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+
 builds=("$@")
 [ "${#builds[@]}" -gt 0 ] || builds=(native native-asan native-tsan win64 win32 installer fuzz)
 
@@ -61,9 +65,9 @@ run_fuzz() {
     fi
     echo "=== fuzz: device number readers, 20 s"
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
-          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOR_FUZZ=ON -DQUOR_BUILD_TESTS=ON \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOR_FUZZ=ON -DQUOR_BUILD_TESTS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
           -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
-    cmake --build build/fuzz --target value_fuzz -j2
+    cmake --build build/fuzz --target value_fuzz
     mkdir -p build/fuzz/corpus
     build/fuzz/tests/value/value_fuzz -max_total_time=20 -max_len=64 -timeout=5 build/fuzz/corpus 2>&1 | tail -n 3
 }

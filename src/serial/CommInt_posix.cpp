@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #ifdef __linux__
+#include <linux/serial.h>
 #include <sys/epoll.h>
 #endif
 #include <sys/file.h>
@@ -50,6 +51,30 @@ std::map<int, TCommDCB>& Remembered() {
     return *dcbs;
 }
 
+// The line errors a driver has counted since the device appeared (Linux keeps such counters
+// for real UARTs and USB serial adapters; a pseudo-terminal has none). ClearErrors reports
+// the kinds that grew since it last looked, as the Windows driver reports and resets its
+// error word; the counts last seen are kept per open device, from its opening on.
+struct TErrorCounts {
+    int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
+};
+std::map<int, TErrorCounts>& ErrorCountsSeen() {
+    static auto* counts = new std::map<int, TErrorCounts>;  // never destroyed, as Remembered()
+    return *counts;
+}
+bool ReadErrorCounts(int fd, TErrorCounts& counts) {
+#ifdef TIOCGICOUNT
+    serial_icounter_struct c{};
+    if (ioctl(fd, TIOCGICOUNT, &c) != 0) return false;
+    counts = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
+    return true;
+#else
+    (void)fd;
+    (void)counts;
+    return false;
+#endif
+}
+
 struct RateCode {
     uint32_t rate;
     speed_t code;
@@ -86,6 +111,9 @@ THandle OpenComm(const std::string& name, int32_t& error) {
             return kInvalidHandle;
         }
     }
+    TErrorCounts counts;
+    ReadErrorCounts(fd, counts);
+    ErrorCountsSeen()[fd] = counts;
     return fd;
 }
 
@@ -94,6 +122,7 @@ bool IsCommDevice(THandle handle) { return isatty(Fd(handle)) == 1; }
 void CloseComm(THandle handle) {
     if (handle == kInvalidHandle) return;
     Remembered().erase(Fd(handle));
+    ErrorCountsSeen().erase(Fd(handle));
     ioctl(Fd(handle), TIOCNXCL);
     close(Fd(handle));
 }
@@ -276,6 +305,16 @@ bool ClearErrors(THandle handle, TComStat& stat) {
     if (ioctl(Fd(handle), TIOCOUTQ, &out) != 0) out = 0;
     stat.InQue = static_cast<uint32_t>(in);
     stat.OutQue = static_cast<uint32_t>(out);
+    TErrorCounts now;
+    if (ReadErrorCounts(Fd(handle), now)) {
+        TErrorCounts& seen = ErrorCountsSeen()[Fd(handle)];
+        if (now.frame != seen.frame) stat.Errors |= comm::CeFrame;
+        if (now.overrun != seen.overrun) stat.Errors |= comm::CeOverrun;
+        if (now.parity != seen.parity) stat.Errors |= comm::CeRxParity;
+        if (now.brk != seen.brk) stat.Errors |= comm::CeBreak;
+        if (now.bufferOverrun != seen.bufferOverrun) stat.Errors |= comm::CeRxOver;
+        seen = now;
+    }
     return true;
 }
 
@@ -431,6 +470,10 @@ void TCommEventThread::InputTaken() {
 }
 
 void TCommEventThread::Stop() {
+    // Whether the body was still running when asked to end (it ends on its own only when a
+    // handler raised): the thread leaves its loop as soon as it is woken, often before the
+    // lock below is free, so it is asked now.
+    const bool endedOnItsOwn = Finished();
     FStopRequested.store(true);
     Terminate();
     FEvent.SetEvent();  // ends the thread's poll, which it makes holding FHandleLock
@@ -438,7 +481,7 @@ void TCommEventThread::Stop() {
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
-    if (FBodyStarted.load() && !Finished()) PurgeOnStop();
+    if (FBodyStarted.load() && !endedOnItsOwn) PurgeOnStop();
 }
 
 void TCommEventThread::Execute() {

@@ -188,6 +188,10 @@ void TCommEventThread::OutputQueued() {}
 void TCommEventThread::InputTaken() {}
 
 void TCommEventThread::Stop() {
+    // Whether the body was still running when asked to end (it ends on its own only when a
+    // handler raised): the thread leaves its loop as soon as it is woken, often before the
+    // lock below is free, so it is asked now.
+    const bool endedOnItsOwn = Finished();
     FStopRequested.store(true);
     Terminate();
     WakeHandoffWaiters();
@@ -206,7 +210,7 @@ void TCommEventThread::Stop() {
     } else {
         FEvent.SetEvent();
     }
-    if (FBodyStarted.load() && !Finished()) PurgeOnStop();
+    if (FBodyStarted.load() && !endedOnItsOwn) PurgeOnStop();
 }
 
 void TCommEventThread::Execute() {

@@ -46,10 +46,10 @@ TEST_F(ComServerTest, ExportsAnswerOnlyForTheirClass) {
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(Dll().getClassObject(CLSID_Pulsyn, IID_IDispatch, &object), E_NOINTERFACE);
     // The ordinals of the four exports.
-    EXPECT_EQ(GetProcAddress(Dll().module, MAKEINTRESOURCEA(1)), reinterpret_cast<FARPROC>(Dll().unregisterServer));
-    EXPECT_EQ(GetProcAddress(Dll().module, MAKEINTRESOURCEA(2)), reinterpret_cast<FARPROC>(Dll().registerServer));
-    EXPECT_EQ(GetProcAddress(Dll().module, MAKEINTRESOURCEA(3)), reinterpret_cast<FARPROC>(Dll().canUnloadNow));
-    EXPECT_EQ(GetProcAddress(Dll().module, MAKEINTRESOURCEA(4)), reinterpret_cast<FARPROC>(Dll().getClassObject));
+    EXPECT_EQ(ExportAddress(Dll().module, MAKEINTRESOURCEA(1)), reinterpret_cast<void*>(Dll().unregisterServer));
+    EXPECT_EQ(ExportAddress(Dll().module, MAKEINTRESOURCEA(2)), reinterpret_cast<void*>(Dll().registerServer));
+    EXPECT_EQ(ExportAddress(Dll().module, MAKEINTRESOURCEA(3)), reinterpret_cast<void*>(Dll().canUnloadNow));
+    EXPECT_EQ(ExportAddress(Dll().module, MAKEINTRESOURCEA(4)), reinterpret_cast<void*>(Dll().getClassObject));
 }
 
 TEST_F(ComServerTest, UnloadingWaitsForObjectsAndLocks) {

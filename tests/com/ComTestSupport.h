@@ -36,6 +36,17 @@ inline std::wstring WindowsPath(const char* variable) {
     return Widen(path);
 }
 
+// The address of an export, by name or by ordinal (MAKEINTRESOURCEA). FARPROC stands for
+// any function; going through void* tells the compiler that the cast to the export's own
+// type is meant.
+inline void* ExportAddress(HMODULE module, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+template <class Fn>
+Fn Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(ExportAddress(module, name));
+}
+
 struct Library {
     HMODULE module = nullptr;
     GetClassObjectFn getClassObject = nullptr;
@@ -44,10 +55,10 @@ struct Library {
     explicit Library(const std::wstring& path) {
         module = LoadLibraryW(path.c_str());
         if (!module) return;
-        getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllCanUnloadNow"));
-        registerServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllRegisterServer"));
-        unregisterServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllUnregisterServer"));
+        getClassObject = Export<GetClassObjectFn>(module, "DllGetClassObject");
+        canUnloadNow = Export<PlainFn>(module, "DllCanUnloadNow");
+        registerServer = Export<PlainFn>(module, "DllRegisterServer");
+        unregisterServer = Export<PlainFn>(module, "DllUnregisterServer");
     }
 };
 

@@ -89,8 +89,8 @@ TEST_F(RegistrationTest, APathWithASpaceIsRegisteredInItsShortForm) {
     ASSERT_TRUE(CopyFileW(ModulePath(Dll().module).c_str(), copy.c_str(), FALSE));
     HMODULE module = LoadLibraryW(copy.c_str());
     ASSERT_NE(module, nullptr);
-    auto registerServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllRegisterServer"));
-    auto unregisterServer = reinterpret_cast<PlainFn>(GetProcAddress(module, "DllUnregisterServer"));
+    auto registerServer = Export<PlainFn>(module, "DllRegisterServer");
+    auto unregisterServer = Export<PlainFn>(module, "DllUnregisterServer");
     ASSERT_EQ(registerServer(), S_OK);
     const std::wstring registered = Value(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\InprocServer32");
     EXPECT_EQ(registered.find(L' '), std::wstring::npos) << registered.c_str();
@@ -122,7 +122,7 @@ TEST_F(RegistrationTest, PerUserSwitchRegistersUnderTheCurrentUser) {
 TEST_F(RegistrationTest, DllInstallRegistersForTheUserItsCommandLineNames) {
     if (PerUserRun()) GTEST_SKIP() << "this run registers per user";
     using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
-    auto install = reinterpret_cast<InstallFn>(GetProcAddress(Dll().module, "DllInstall"));
+    auto install = Export<InstallFn>(Dll().module, "DllInstall");
     ASSERT_NE(install, nullptr);
     const std::wstring userClasses = L"Software\\Classes\\";
 

@@ -62,6 +62,30 @@ TEST_F(Events, ReceivedDataReachesOnRxCharOnTheMainThreadWhenItProcessesMessages
     EXPECT_TRUE(PumpUntil([&] { return received == "helloagain"; }));
 }
 
+// Input left queued after a partial read is old news, but what arrives next is new, even
+// though the queue then holds fewer bytes than when it was last reported. (Several rounds:
+// the first arrival may wake the thread more than once.)
+TEST_F(Events, InputThatArrivesAfterAPartialReadIsReported) {
+    int32_t lastCount = 0;
+    comm->SetOnRxChar([&](TCustomComm*, int32_t count) {
+        lastCount = count;
+        ++calls;
+    });
+    comm->Open();
+    line.Send("0123456789");
+    ASSERT_TRUE(PumpUntil([&] { return lastCount == 10; }));
+    int32_t queued = 10;
+    for (const char* next : {"X", "Y", "Z"}) {
+        char buf[4];
+        ASSERT_EQ(comm->Read(buf, 4), 4);
+        queued -= 4 - 1;
+        const int before = calls;
+        line.Send(next);
+        ASSERT_TRUE(PumpUntil([&] { return calls > before && lastCount == queued; }))
+            << "no notification of " << next << " after a partial read";
+    }
+}
+
 TEST_F(Events, AllEventsMonitoredStillDeliverInput) {
     comm->SetMonitorEvents(kAllCommEvents);
     comm->Open();
