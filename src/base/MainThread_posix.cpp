@@ -14,6 +14,9 @@
 namespace quor::platform {
 
 namespace {
+// Kept open for the life of the process, like the binding of the main thread it serves: a
+// worker may still wake the main thread while the process ends, and must not write to a
+// descriptor that was closed (or reused) under it.
 int wakeFd = -1;
 }
 

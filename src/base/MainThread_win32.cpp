@@ -12,6 +12,9 @@ namespace quor::platform {
 namespace {
 
 constexpr UINT kHandoffMessage = WM_APP + 0x51;
+// The window and the event live as long as the process, like the binding of the main thread
+// they serve: destroying them at exit would run under the loader lock (where destroying a
+// window can hang), and a worker may still wake the main thread then.
 HWND window = nullptr;
 // Set with every hand-off as well: while the host's quit request waits in the queue for the
 // host's own loop, posted messages cannot wake a wait (see WaitMainThread).

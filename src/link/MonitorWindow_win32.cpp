@@ -246,6 +246,10 @@ void TMonitorWindow::Impl::Create() {
     Layout(client.right, client.bottom);
 }
 
+// The window handle has no owner object: the window procedure learns it during creation,
+// before CreateWindowExW returns, and its back pointer must be cleared before it is
+// destroyed, which in turn must come before its class is unregistered. The font and the
+// rich-edit library are released after it.
 void TMonitorWindow::Impl::Destroy() {
     if (Window) {
         SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
