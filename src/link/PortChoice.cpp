@@ -5,6 +5,7 @@
 #include "base/Exceptions.h"
 #include "base/HostInfo.h"
 #include "base/TextConvert.h"
+#include "link/PortNames.h"
 
 namespace quor {
 
@@ -20,12 +21,7 @@ int32_t PortFromEnvironment() {
     const std::string value = HostEnvironmentVariable(kPortVariable);
     const std::string_view text = TrimControl(value);
     if (text.empty()) return 0;
-    if (StartsWithComIgnoringCase(text)) {
-        const std::optional<int32_t> number = ParseInt32(text.substr(3));
-        if (number && *number > 0 && text.substr(3).find_first_not_of("0123456789") == std::string_view::npos) {
-            return *number;
-        }
-    }
+    if (const std::optional<int32_t> number = ComPortNumber(text)) return *number;
     throw Exception(std::string("The environment variable ") + kPortVariable + " is \"" + value +
                     "\", which names no port: set it to the stimulator's port, e.g. COM7, or remove it to let "
                     "QuorLib search for the stimulator.");

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quor {
@@ -22,6 +24,10 @@ constexpr int kLastPort = 24;
 std::string CandidateName(int port);
 // The device name the serial port opens for port n.
 std::string PortDeviceName(int port);
+
+// The number n of a port that a user names "COMn" (any case; n of one to nine decimal digits
+// and not 0); none for any other text.
+std::optional<int32_t> ComPortNumber(std::string_view name);
 
 // The candidate ports COM1 to COM24, ascending, as "\\.\COMn" names.
 std::vector<std::string> ListVCPPorts();
