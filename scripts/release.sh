@@ -4,7 +4,8 @@
 #   x64/QuorLib.dll, x86/QuorLib.dll     the automation server for 64-bit and 32-bit programs
 #   simulator/pulsyn-sim.exe             the stimulator simulator for Windows (64-bit)
 #   simulator/pulsyn-sim                 the same for Linux (x86-64)
-#   examples/                            the lab session in VBScript, JScript, VBA, Python,
+#   examples/                            the lab session in VBScript, JScript, VBA, PowerShell,
+#                                        Python (pywin32, comtypes, and the Linux module),
 #                                        MATLAB and C#
 #   INSTALL.md                           registering, bitness, ports, errors
 #   docs/reference.md                    every call, its checks and messages; troubleshooting
@@ -12,7 +13,8 @@
 #   SHA256SUMS
 #
 # and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
-# for 64-bit Windows, which carries the same files but the Linux simulator.
+# for 64-bit Windows, which carries the same files but the Linux simulator and the Linux-only
+# example (installer/file-lists.sh).
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail

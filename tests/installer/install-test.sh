@@ -112,6 +112,7 @@ install_and_remove() {
         [ -f "$install_dir/$f" ] || fail "not installed: $install_dir/$f"
     done
     [ ! -e "$install_dir/simulator/pulsyn-sim" ] || fail "the Linux simulator was installed"
+    [ ! -e "$install_dir/examples/session_linux.py" ] || fail "the Linux-only example was installed"
     local menu
     if [ "$mode" = AllUsers ]; then menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/QuorLib"
     else menu=$(ls -d "$prefix"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/QuorLib 2>/dev/null | head -n 1); fi

@@ -166,7 +166,11 @@ TEST_F(CommandTest, BadArgumentsAreRefusedBeforeAnyTraffic) {
          "exactly: use -100000 or -100100."},
         {"SetChannelN(1, 2147483647)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, 2147483647, v); },
          "Range Error: N Value 2147483647 has more than four significant digits, which the stimulator cannot take "
-         "exactly: use 2147000000."},
+         "exactly: use 2147000000 (2148000000 is beyond the counts a call can pass)."},
+        {"SetChannelN(1, -2147483648)",
+         [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, -2147483647 - 1, v); },
+         "Range Error: N Value -2147483648 has more than four significant digits, which the stimulator cannot "
+         "take exactly: use -2147000000 (-2148000000 is beyond the counts a call can pass)."},
     };
     for (const Refusal& r : refusals) {
         value = 12345;
