@@ -259,3 +259,33 @@ TEST_F(ProgramTest, HelpAndBadOptions) {
     EXPECT_EQ(bad.Wait(), 2);
     EXPECT_NE(bad.ErrorText().find("unknown fault: wobble"), std::string::npos);
 }
+
+// A shell asks a running simulator through the program itself: the answer on standard output
+// and an exit status a script can test, by port number or by the file --control-file wrote.
+TEST_F(ProgramTest, AskSendsOneCommandFromTheShell) {
+    Program sim({"--quiet", "--control-file", Path("port")});
+    ASSERT_TRUE(sim.started());
+    const std::string path = sim.Line();
+    sim.Line();
+    const std::string port = std::to_string(std::stoi(FileText(Path("port"))));
+
+    Program state({"--ask", port, "path"});
+    EXPECT_EQ(state.AllOutput(), R"({"ok":true,"path":")" + path + R"(","hung_up":false})" "\n");
+    EXPECT_EQ(state.Wait(), 0);
+
+    Program refused({"--ask", Path("port"), "fault", "wobble"});
+    EXPECT_EQ(refused.AllOutput(), R"({"ok":false,"error":"unknown fault: wobble"})" "\n");
+    EXPECT_EQ(refused.Wait(), 1);
+
+    Program quit({"--ask=" + port, "quit"});
+    EXPECT_EQ(quit.Wait(), 0);
+    EXPECT_EQ(sim.Wait(), 0);
+
+    // Nobody listens there any more.
+    Program nobody({"--ask", port, "state"});
+    EXPECT_EQ(nobody.Wait(), 2);
+    EXPECT_NE(nobody.ErrorText().find("no simulator answers on 127.0.0.1:" + port), std::string::npos);
+    Program no_port({"--ask", Path("missing"), "state"});
+    EXPECT_EQ(no_port.Wait(), 2);
+    EXPECT_NE(no_port.ErrorText().find("neither a port number nor a file"), std::string::npos);
+}
