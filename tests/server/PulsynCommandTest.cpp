@@ -319,8 +319,10 @@ TEST_F(CommandTest, ACommandArrivingDuringADialogueIsRefusedAndTheFirstCompletes
                                               [&] { EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK); });
     EXPECT_EQ(value, VARIANT_TRUE);
     EXPECT_EQ(nested, E_UNEXPECTED);
-    EXPECT_NE(message.find("while another command is waiting for the stimulator's reply"), std::string::npos)
-        << message;
+    EXPECT_EQ(message.substr(0, 13), "Cannot send \"") << message;
+    const std::string rest = "\" while another command is waiting for the stimulator's reply: wait until that call "
+                             "has returned.";
+    EXPECT_EQ(message.substr(message.size() - std::min(message.size(), rest.size())), rest) << message;
     ASSERT_TRUE(DeviceA().WaitForIdle(3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"S1BR"});
 }
