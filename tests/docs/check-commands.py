@@ -39,6 +39,7 @@ WINDOWS_PROGRAMS = {"cscript", "regsvr32", "setx", "powershell", "pwsh", "dotnet
 NOT_RUN = {
     "./scripts/test.sh": "the test command, which runs this check",
     "QUOR_NO_32BIT=1 ./scripts/test.sh": "the test command, which runs this check",
+    "ctest --preset native -R docs": "runs this check",
     "./scripts/setup.sh": "installs packages with apt-get",
     "./scripts/release.sh": "builds every target for minutes; the test command's installer step runs it",
     "./scripts/demo.sh": "builds the Windows DLL and runs Wine; docs_demo_sessions runs its Linux sessions",
