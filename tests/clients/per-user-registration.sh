@@ -14,8 +14,10 @@ libid='{D628F04D-0AF6-4971-B2E1-10ECA673A707}'
 . "$(dirname "$0")/../../scripts/lib/simulator.sh"
 wine() { "$wine_sh" run "$prefix" "$loader" "$@"; }
 regsvr32() { wine "C:\\windows\\$sysdir\\regsvr32.exe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-# The reg.exe of the same bitness sees the same view of the registry as the DLL.
-present() { wine "C:\\windows\\$sysdir\\reg.exe" query "$1" </dev/null >/dev/null 2>&1; }
+# The registry as it is stored, through the 64-bit reg.exe. (Once the user's classes have a
+# WOW6432Node, Wine shows a 32-bit program all of that node, the ProgID included, which Windows
+# shares between the bitnesses: a 32-bit reg.exe would show Wine's view, not the stored keys.)
+present() { "$wine_sh" run "$prefix" /usr/lib/wine/wine64 reg.exe query "$1" </dev/null >/dev/null 2>&1; }
 dll_path=$(winpath "$dll")
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }

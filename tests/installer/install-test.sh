@@ -13,7 +13,8 @@
 #      installed DLL of each bitness this machine can run (cscript of System32, SysWOW64)
 #      against the simulated stimulator. (Wine's COM does not create objects from a per-user
 #      registration, so the per-user install is checked by its keys.)
-#   4. silent uninstall with the entry's own QuietUninstallString;
+#   4. the 32-bit DLL unregistered alone leaves the shared name QuorLib.Pulsyn and the 64-bit
+#      class; then the silent uninstall with the entry's own QuietUninstallString;
 #   5. nothing of ours left: no file or folder that was not there before the install (C:\Lab
 #      included), no registry key or value naming QuorLib, its class, type library, interfaces
 #      or entry.
@@ -154,6 +155,21 @@ install_and_remove() {
     if [ "$mode" = AllUsers ] && [ -z "$folder_switch" ]; then
         session system32 /usr/lib/wine/wine64
         if [ "$runs_32bit" = 1 ]; then session syswow64 /usr/lib/wine/wine; else echo "== 32-bit session skipped: $why_not_32bit"; fi
+    fi
+
+    if [ "$runs_32bit" = 1 ]; then
+        # The name QuorLib.Pulsyn is shared by both bitnesses: removing the 32-bit registration
+        # alone must leave it, and the 64-bit class, to 64-bit programs.
+        local scope=""
+        [ "$mode" = AllUsers ] || scope="/n /i:user"
+        # shellcheck disable=SC2086
+        /usr/lib/wine/wine "C:\\windows\\syswow64\\regsvr32.exe" /s /u $scope "$install_dir_windows\\x86\\QuorLib.dll" \
+            </dev/null >>"$work/wine.log" 2>&1 || fail "unregistering the 32-bit DLL alone failed"
+        settle
+        reg_has "$hive\\Software\\Classes\\QuorLib.Pulsyn\\Clsid" ||
+            fail "unregistering the 32-bit DLL removed the name QuorLib.Pulsyn that the 64-bit one still uses"
+        reg_has "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" ||
+            fail "unregistering the 32-bit DLL removed the 64-bit class"
     fi
 
     local uninstall
