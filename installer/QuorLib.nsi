@@ -59,9 +59,9 @@ Var Failures      ; registrations that failed
 Page custom ModePage ModePageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\INSTALL.md"
+; The guide as a web page, in the user's browser.
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\INSTALL.html"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Open the install guide"
-!define MUI_FINISHPAGE_SHOWREADME_FUNCTION OpenGuide
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -234,8 +234,26 @@ Function ModePageLeave
   Call DefaultFolder
 FunctionEnd
 
-Function OpenGuide
-  Exec '"$WINDIR\notepad.exe" "$INSTDIR\INSTALL.md"'
+; The folders above $INSTDIR that do not exist yet, deepest first, each followed by "|":
+; the install makes them, and the uninstaller removes them again when they are empty (a
+; folder of /D=C:\Lab\QuorLib, or the user's Programs folder on a first per-user install).
+Var CreatedFolders
+Function NoteFoldersToMake
+  StrCpy $CreatedFolders ""
+  ; Installed again over itself: the first install made the folders.
+  ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $1 == $INSTDIR
+    ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+    Return
+  ${EndIf}
+  ${GetParent} "$INSTDIR" $0
+  ${DoWhile} $0 != ""
+    ${If} ${FileExists} "$0\*.*"
+      ${Break}
+    ${EndIf}
+    StrCpy $CreatedFolders "$CreatedFolders$0|"
+    ${GetParent} "$0" $0
+  ${Loop}
 FunctionEnd
 
 ; Registers $Dll with $Regsvr32, the regsvr32 of its bitness.
@@ -255,6 +273,7 @@ FunctionEnd
 
 Section "QuorLib"
   StrCpy $Failures 0
+  Call NoteFoldersToMake
   SetOutPath "$INSTDIR"
   !include "${LISTS}\install-files.nsh"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -268,8 +287,8 @@ Section "QuorLib"
   Call Register
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\QuorLib install guide.lnk" "$WINDIR\notepad.exe" '"$INSTDIR\INSTALL.md"'
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\QuorLib reference.lnk" "$WINDIR\notepad.exe" '"$INSTDIR\docs\reference.md"'
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\QuorLib install guide.lnk" "$INSTDIR\INSTALL.html"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\QuorLib reference.lnk" "$INSTDIR\docs\reference.html"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\QuorLib examples.lnk" "$INSTDIR\examples"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall QuorLib.lnk" "$INSTDIR\Uninstall.exe" "/$Mode"
 
@@ -280,6 +299,7 @@ Section "QuorLib"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe" /$Mode'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /$Mode /S'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "CreatedFolders" "$CreatedFolders"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -316,6 +336,27 @@ Function un.onInit
   Call un.ApplyMode
 FunctionEnd
 
+; Removes the folders that the install made above $INSTDIR, deepest first; one that holds
+; anything (the user's own files, another program) stays.
+Function un.RemoveCreatedFolders
+  ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+  ${DoWhile} $0 != ""
+    StrCpy $1 0
+    ${Do}
+      StrCpy $2 $0 1 $1
+      ${If} $2 == "|"
+      ${OrIf} $2 == ""
+        ${Break}
+      ${EndIf}
+      IntOp $1 $1 + 1
+    ${Loop}
+    StrCpy $3 $0 $1
+    IntOp $1 $1 + 1
+    StrCpy $0 $0 "" $1
+    RMDir "$3"
+  ${Loop}
+FunctionEnd
+
 Function un.Unregister
   Call un.RegistrationScope
   StrCpy $Regsvr32Args '$Regsvr32Args /u "$Dll"'
@@ -344,12 +385,7 @@ Section "Uninstall"
   !include "${LISTS}\uninstall-files.nsh"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
-  ; The user's programs folder, made for this install when it was the first there; it
-  ; goes only when empty.
-  ${If} $Mode == CurrentUser
-  ${AndIf} $INSTDIR == "$LOCALAPPDATA\Programs\${PRODUCT}"
-    RMDir "$LOCALAPPDATA\Programs"
-  ${EndIf}
+  Call un.RemoveCreatedFolders
 
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd

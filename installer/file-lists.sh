@@ -7,8 +7,8 @@
 # uninstall-files.nsh Delete lines for the same files, then RMDir for their folders, deepest
 #                     first, so that the uninstaller removes what it installed and nothing else
 #
-# The Linux simulator and the release's checksum list stay out: they serve the folder, not
-# a Windows installation.
+# The Linux simulator, the Linux-only example session (it needs the Linux module) and the
+# release's checksum list stay out: they serve the folder, not a Windows installation.
 set -euo pipefail
 release=$(cd "$1" && pwd); out=$2
 mkdir -p "$out"
@@ -16,7 +16,8 @@ mkdir -p "$out"
 nsis_text() { printf '%s' "${1//\$/\$\$}"; }
 windows_path() { local p=${1//\//\\}; printf '%s' "${p#.}"; }
 
-files=$(cd "$release" && find . -type f ! -path ./SHA256SUMS ! -path ./simulator/pulsyn-sim | LC_ALL=C sort)
+files=$(cd "$release" && find . -type f ! -path ./SHA256SUMS ! -path ./simulator/pulsyn-sim \
+    ! -path ./examples/session_linux.py | LC_ALL=C sort)
 [ -n "$files" ] || { echo "file-lists: $release holds no files" >&2; exit 1; }
 {
     current=""

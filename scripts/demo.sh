@@ -3,7 +3,7 @@
 # stimulator simulator, no hardware needed.
 #
 #   ./scripts/demo.sh            VBScript through the registered 64-bit DLL, under Wine
-#   ./scripts/demo.sh --native   the same session from a C++ program, natively on Linux
+#   ./scripts/demo.sh --native   the same session from a C++ program, natively on Linux (tools/demo)
 #   ./scripts/demo.sh --python   the same session from Python on Linux (examples/session_linux.py)
 #
 # Sets itself up and builds; makes a private Wine prefix (build/demo/prefix), registers the
@@ -45,6 +45,7 @@ for p in state["paradigms"]:
 PY
 }
 
+# The session of examples/session.vbs from a C++ program (tools/demo), natively.
 native_demo() {
     cmake --preset native >/dev/null
     cmake --build --preset native --target pulsyn-sim pulsyn-demo quorval >/dev/null
@@ -53,18 +54,27 @@ native_demo() {
     trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
     start_simulator build/native/tools/pulsyn-sim/pulsyn-sim "$work" sim --state-file "$work/state.json"
     sim_pid=$SIM_PID
-    sim_path=$SIM_PATH
-    echo "Simulated stimulator on $sim_path (control 127.0.0.1:$SIM_PORT)."
+    echo "Simulated stimulator on $SIM_PATH, which QUORLIB_COM7 makes COM7 (control 127.0.0.1:$SIM_PORT)."
     echo
+    echo "build/native/tools/demo/pulsyn-demo COM7 --log $work/session.rtf"
+    echo "------------------------------------------------------------------------------"
+    status=0
     # On Linux, COM7 names whatever device QUORLIB_COM7 points at.
-    QUORLIB_COM7="$sim_path" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf"
+    QUORLIB_COM7="$SIM_PATH" build/native/tools/demo/pulsyn-demo COM7 --log "$work/session.rtf" || status=$?
+    echo "------------------------------------------------------------------------------"
     stop_simulator; sim_pid=""
     echo
+    if [ -s "$work/session.rtf" ]; then
+        echo "The traffic log the session saved, one command a line (-> sent to the stimulator, <- received):"
+        python3 scripts/session-log.py --by-command "$work/session.rtf"
+        echo
+    fi
     echo "What the stimulator holds now:"
     show_state "$work/state.json"
     echo
     echo "Device number text for a few values (what the stimulator receives):"
     build/native/tools/quorval/quorval 0.025 0.0004 12345 -2.5 1e10 | sed 's/^/  /' || true
+    return "$status"
 }
 
 # The session of examples/session_linux.py through the quorlib module, natively.
@@ -98,7 +108,7 @@ python_demo() {
 
 ./scripts/setup.sh >/dev/null
 case "${1:-}" in
-    --native) native_demo; exit 0 ;;
+    --native) native_demo; exit ;;
     --python) python_demo; exit ;;
 esac
 

@@ -4,15 +4,18 @@
 #   x64/QuorLib.dll, x86/QuorLib.dll     the automation server for 64-bit and 32-bit programs
 #   simulator/pulsyn-sim.exe             the stimulator simulator for Windows (64-bit)
 #   simulator/pulsyn-sim                 the same for Linux (x86-64)
-#   examples/                            the lab session in VBScript, JScript, VBA, Python,
+#   examples/                            the lab session in VBScript, JScript, VBA, PowerShell,
+#                                        Python (pywin32, comtypes, and the Linux module),
 #                                        MATLAB and C#
-#   INSTALL.md                           registering, bitness, ports, errors
-#   docs/reference.md                    every call, its checks and messages; troubleshooting
+#   INSTALL.md, INSTALL.html             registering, bitness, ports, errors
+#   docs/reference.md, .html             every call, its checks and messages; troubleshooting
+#                                        (the HTML pages made by scripts/lib/md-to-html.py)
 #   CHANGELOG.md
 #   SHA256SUMS
 #
 # and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
-# for 64-bit Windows, which carries the same files but the Linux simulator.
+# for 64-bit Windows, which carries the same files but the Linux simulator and the Linux-only
+# example (installer/file-lists.sh).
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail
@@ -51,6 +54,9 @@ rm "$out/examples/INSTALL.md"
 mkdir -p "$out/docs"
 sed 's#](\.\./examples/INSTALL\.md#](../INSTALL.md#g' docs/reference.md >"$out/docs/reference.md"
 cp CHANGELOG.md "$out/CHANGELOG.md"
+# The guide and the reference also as HTML pages, which the installer's finish page and
+# Start-menu entries open in the browser; fails on a link that leads nowhere.
+/usr/bin/python3 scripts/lib/md-to-html.py "$out" INSTALL.md docs/reference.md
 (cd "$out" && find . -type f ! -name SHA256SUMS | sort | xargs sha256sum >SHA256SUMS)
 
 echo "release: building $installer"

@@ -18,7 +18,8 @@ packages=(
   gcc-multilib
   xvfb xauth socat python3 locales
   python3-serial
-  nsis
+  nlohmann-json3-dev
+  nsis python3-markdown
 )
 
 sudo_cmd=()

@@ -119,15 +119,47 @@ TPulsynFactory g_factory;
 
 // Registry keys under HKEY_CLASSES_ROOT, or HKEY_CURRENT_USER\Software\Classes when
 // registering per user.
-HKEY RegistryRoot(bool perUser) { return perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT; }
-std::wstring KeyName(bool perUser, const std::wstring& key) {
-    return (perUser ? L"Software\\Classes\\" : L"") + key;
+//
+// On 64-bit Windows the 32-bit and the 64-bit build each have a class registration of their
+// own: WOW64 redirects the CLSID keys of a 32-bit process (HKLM's and HKCU's classes alike) to
+// the classes' WOW6432Node, while ProgIDs and type libraries are shared by both. The machine's
+// classes are left to that redirection. A per-user class of the 32-bit build is written to
+// Software\Classes\WOW6432Node\CLSID in the registry's 64-bit view, which is where Windows
+// redirects it to; naming the place keeps the two builds apart also where a registry does not
+// redirect per-user classes (Wine does not), instead of the second registration silently
+// replacing the first.
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+struct TRegistryPlace {
+    HKEY Root;
+    std::wstring Key;
+    REGSAM View;
+};
+
+// The place of a key of this build's registration; with otherBuild, the place where the other
+// bitness keeps the same class key (meaningful only for CLSID keys on 64-bit Windows).
+TRegistryPlace Place(bool perUser, const std::wstring& key, bool otherBuild = false) {
+    const bool classKey = key.rfind(L"CLSID\\", 0) == 0;
+    const bool thirtyTwoBit = sizeof(void*) == 4;
+    const bool wow64 = thirtyTwoBit && RunsUnderWow64();
+    if (!perUser) {
+        REGSAM view = 0;
+        if (otherBuild) view = thirtyTwoBit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        return {HKEY_CLASSES_ROOT, key, view};
+    }
+    const bool inWow64Node = classKey && (otherBuild ? !thirtyTwoBit : wow64);
+    const REGSAM view = (wow64 || !thirtyTwoBit) ? KEY_WOW64_64KEY : 0;
+    return {HKEY_CURRENT_USER, std::wstring(L"Software\\Classes\\") + (inWow64Node ? L"WOW6432Node\\" : L"") + key, view};
 }
 
 void WriteValue(bool perUser, const std::wstring& key, const wchar_t* valueName, const std::wstring& value) {
+    const TRegistryPlace place = Place(perUser, key);
     HKEY handle = nullptr;
-    if (RegCreateKeyExW(RegistryRoot(perUser), KeyName(perUser, key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &handle, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(place.Root, place.Key.c_str(), 0, nullptr, 0, KEY_WRITE | place.View, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create registry key");
     }
     const LONG status = RegSetValueExW(handle, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -137,7 +169,20 @@ void WriteValue(bool perUser, const std::wstring& key, const wchar_t* valueName,
 }
 
 void DeleteKey(bool perUser, const std::wstring& key) {
-    RegDeleteKeyW(RegistryRoot(perUser), KeyName(perUser, key).c_str());
+    const TRegistryPlace place = Place(perUser, key);
+    RegDeleteKeyExW(place.Root, place.Key.c_str(), place.View, 0);
+}
+
+// Whether the other bitness has the class registered in the same scope: then the ProgID,
+// which both share, still serves it and stays.
+bool OtherBuildRegistered(bool perUser, const std::wstring& clsidKey) {
+    const bool thirtyTwoBit = sizeof(void*) == 4;
+    if (thirtyTwoBit && !RunsUnderWow64()) return false;  // 32-bit Windows: one build only
+    const TRegistryPlace place = Place(perUser, clsidKey + L"\\InprocServer32", true);
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(place.Root, place.Key.c_str(), 0, KEY_READ | place.View, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
 }
 
 template <class Function>
@@ -201,10 +246,12 @@ void UnregisterServer(bool perUser) {
     DeleteKey(perUser, clsidKey + L"\\TypeLib");
     DeleteKey(perUser, clsidKey + L"\\Version");
     DeleteKey(perUser, clsidKey + L"\\ProgID");
-    DeleteKey(perUser, ProgId() + L"\\Clsid");
-    DeleteKey(perUser, ProgId());
     DeleteKey(perUser, clsidKey + L"\\InprocServer32");
     DeleteKey(perUser, clsidKey);
+    if (!OtherBuildRegistered(perUser, clsidKey)) {
+        DeleteKey(perUser, ProgId() + L"\\Clsid");
+        DeleteKey(perUser, ProgId());
+    }
 }
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {

@@ -52,11 +52,15 @@ void RequireExactCount(int32_t count) {
     while (magnitude / step >= 10000) step *= 10;
     if (magnitude % step == 0) return;
     const int64_t sign = count < 0 ? -1 : 1;
-    std::string nearest;
-    for (int64_t candidate : {magnitude / step * step * sign, (magnitude / step + 1) * step * sign}) {
-        if (candidate < INT32_MIN || candidate > INT32_MAX) continue;  // no count a caller can pass
-        nearest += (nearest.empty() ? "" : " or ") + std::to_string(candidate);
-    }
+    const int64_t toward_zero = magnitude / step * step * sign;
+    const int64_t away_from_zero = (magnitude / step + 1) * step * sign;
+    // Near the ends of the 32-bit range the farther neighbour is a count the device takes but
+    // no caller can pass: it is named with the reason rather than offered.
+    const std::string nearest =
+        away_from_zero < INT32_MIN || away_from_zero > INT32_MAX
+            ? std::to_string(toward_zero) + " (" + std::to_string(away_from_zero) +
+                  " is beyond the counts a call can pass)"
+            : std::to_string(toward_zero) + " or " + std::to_string(away_from_zero);
     throw Exception("Range Error: N Value " + std::to_string(count) +
                     " has more than four significant digits, which the stimulator cannot take exactly: use " +
                     nearest + ".");

@@ -32,6 +32,21 @@ session com9 "connected: True" COM7
 session COM9 "error: Error accessing specified device (Error: 2) "
 session 7 "error: The environment variable QUORLIB_PORT is \"7\", which names no port: set it to the stimulator's port, e.g. COM7, or remove it to let QuorLib search for the stimulator."
 
+# The examples print the error that stops them, where Wine's cscript would print nothing and
+# exit with 0, and end with exit code 1.
+for example in session.vbs session.js; do
+    cp "$here/../../examples/$example" "$work/$example"
+    status=0
+    output=$(QUORLIB_PORT=7 LD_PRELOAD="$shim" wine "C:\\windows\\$sysdir\\cscript.exe" //nologo \
+        "$(winpath "$work/$example")" "/log:$(winpath "$work/unused.rtf")" </dev/null | tr -d '\r') || status=$?
+    echo "$example with QUORLIB_PORT=7: $(tail -n 1 <<<"$output") (exit code $status)"
+    if ! grep -q "^Stopped by an error: .*The environment variable QUORLIB_PORT is \"7\", which names no port" <<<"$output" ||
+       [ "$status" != 1 ]; then
+        echo "FAIL: $example did not print the error that stopped it and end with exit code 1: $output" >&2
+        failures=$((failures + 1))
+    fi
+done
+
 control "wait idle" >/dev/null
 frames=$(control frames)
 echo "frames: $frames"

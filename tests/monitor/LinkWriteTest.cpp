@@ -23,8 +23,8 @@ TEST(LinkWriteTest, ACommandTheLineDoesNotTakeInTimeFailsWithTheWriteError) {
         FAIL() << "the held command was reported as sent";
     } catch (const quor::ECommError& e) {
         EXPECT_EQ(e.ErrorCode, quor::kCommTimeoutError);
-        EXPECT_EQ(std::string(e.what()).rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
-            << e.what();
+        EXPECT_EQ(std::string(e.what()), "Write error: the stimulator's port did not take the command within 200 ms (Error: " +
+                                             std::to_string(quor::kCommTimeoutError) + ") ");
     }
     // Released, the line carries the next command.
     link.Comm32().SetXONState(true);

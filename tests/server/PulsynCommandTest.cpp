@@ -166,7 +166,11 @@ TEST_F(CommandTest, BadArgumentsAreRefusedBeforeAnyTraffic) {
          "exactly: use -100000 or -100100."},
         {"SetChannelN(1, 2147483647)", [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, 2147483647, v); },
          "Range Error: N Value 2147483647 has more than four significant digits, which the stimulator cannot take "
-         "exactly: use 2147000000."},
+         "exactly: use 2147000000 (2148000000 is beyond the counts a call can pass)."},
+        {"SetChannelN(1, -2147483648)",
+         [](TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelN(1, -2147483647 - 1, v); },
+         "Range Error: N Value -2147483648 has more than four significant digits, which the stimulator cannot "
+         "take exactly: use -2147000000 (-2148000000 is beyond the counts a call can pass)."},
     };
     for (const Refusal& r : refusals) {
         value = 12345;
@@ -315,8 +319,10 @@ TEST_F(CommandTest, ACommandArrivingDuringADialogueIsRefusedAndTheFirstCompletes
                                               [&] { EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK); });
     EXPECT_EQ(value, VARIANT_TRUE);
     EXPECT_EQ(nested, E_UNEXPECTED);
-    EXPECT_NE(message.find("while another command is waiting for the stimulator's reply"), std::string::npos)
-        << message;
+    EXPECT_EQ(message.substr(0, 13), "Cannot send \"") << message;
+    const std::string rest = "\" while another command is waiting for the stimulator's reply: wait until that call "
+                             "has returned.";
+    EXPECT_EQ(message.substr(message.size() - std::min(message.size(), rest.size())), rest) << message;
     ASSERT_TRUE(DeviceA().WaitForIdle(3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"S1BR"});
 }

@@ -154,15 +154,15 @@ TEST(DeviceModel, StateJsonHasEveryParadigmAndChannel) {
     m.Execute("T4", 0.5);
     auto state = pulsyn_sim::json::Parse(m.Json());
     ASSERT_TRUE(state);
-    EXPECT_EQ((*state)["paradigm"].number, 2);
+    EXPECT_EQ((*state)["paradigm"].get<double>(), 2);
     ASSERT_EQ((*state)["paradigms"].size(), 9u);
     const auto& p2 = (*state)["paradigms"][1];
-    EXPECT_EQ(p2["number"].number, 2);
+    EXPECT_EQ(p2["number"].get<double>(), 2);
     ASSERT_EQ(p2["channels"].size(), 9u);
-    EXPECT_EQ(p2["channels"][3]["voltage"].string, "-2.500E+0");
-    EXPECT_EQ(p2["channels"][3]["mode"].string, "O");
-    EXPECT_EQ(p2["links"][0][0].number, 9);
-    EXPECT_EQ(p2["links"][0][1].number, 11);
-    EXPECT_EQ((*state)["triggers"][0]["channel"].number, 4);
-    EXPECT_EQ((*state)["triggers"][0]["paradigm"].number, 2);
+    EXPECT_EQ(p2["channels"][3]["voltage"].get<std::string>(), "-2.500E+0");
+    EXPECT_EQ(p2["channels"][3]["mode"].get<std::string>(), "O");
+    EXPECT_EQ(p2["links"][0][0].get<double>(), 9);
+    EXPECT_EQ(p2["links"][0][1].get<double>(), 11);
+    EXPECT_EQ((*state)["triggers"][0]["channel"].get<double>(), 4);
+    EXPECT_EQ((*state)["triggers"][0]["paradigm"].get<double>(), 2);
 }

@@ -50,7 +50,7 @@ protected:
         for (const auto& line : transcript.Lines()) {
             auto v = pulsyn_sim::json::Parse(line);
             EXPECT_TRUE(v) << line;
-            if (v && (*v)["ev"].string == kind) lines.push_back(line);
+            if (v && (*v)["ev"].get<std::string>() == kind) lines.push_back(line);
         }
         return lines;
     }
@@ -174,13 +174,36 @@ TEST_F(EngineTest, TranscriptRecordsBytesFramesAndAnswers) {
     engine.Receive("=>0003Y0R", 0.5);
     engine.Advance(0.5);
     std::vector<std::string> kinds;
-    for (const auto& line : transcript.Lines()) kinds.push_back((*pulsyn_sim::json::Parse(line))["ev"].string);
+    for (const auto& line : transcript.Lines()) kinds.push_back((*pulsyn_sim::json::Parse(line))["ev"].get<std::string>());
     EXPECT_EQ(kinds, (std::vector<std::string>{"rx", "prompt", "frame", "trigger", "tx", "rx", "prompt", "frame", "tx"}));
     auto frames = Events("frame");
     auto last = *pulsyn_sim::json::Parse(frames[1]);
-    EXPECT_EQ(last["t"].number, 0.5);
-    EXPECT_EQ(last["cmd"].string, "Y0R");
-    EXPECT_TRUE(last["reply"].boolean);
-    EXPECT_EQ(last["result"].string, "ER:bad paradigm");
-    EXPECT_EQ((*pulsyn_sim::json::Parse(Events("trigger")[0]))["channel"].number, 4);
+    EXPECT_EQ(last["t"].get<double>(), 0.5);
+    EXPECT_EQ(last["cmd"].get<std::string>(), "Y0R");
+    EXPECT_TRUE(last["reply"].get<bool>());
+    EXPECT_EQ(last["result"].get<std::string>(), "ER:bad paradigm");
+    EXPECT_EQ((*pulsyn_sim::json::Parse(Events("trigger")[0]))["channel"].get<double>(), 4);
+}
+
+// Device bytes are 8-bit and may be anything: every byte, a NUL and bytes above 0x7F
+// included, comes back from the transcript's JSON as it went in, and the line stays ASCII.
+TEST_F(EngineTest, TranscriptKeepsEveryByteValue) {
+    std::string every;
+    for (int b = 0; b < 256; ++b) every += static_cast<char>(b);
+    engine.Receive(every, 0.125);
+    engine.Receive(std::string("=>0003\xe9\x00R", 9), 0.25);
+    engine.Advance(0.25);
+    const auto lines = transcript.Lines();
+    ASSERT_FALSE(lines.empty());
+    for (const auto& line : lines)
+        for (char c : line) ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x80) << line;
+    auto first = pulsyn_sim::json::Parse(lines.front());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(pulsyn_sim::json::ToBytes((*first)["bytes"]), every);
+    auto frame = pulsyn_sim::json::Parse(Events("frame").back());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(pulsyn_sim::json::ToBytes((*frame)["cmd"]), std::string("\xe9\x00R", 3));
+    // Text that no byte string can have been is refused, not folded into other bytes.
+    EXPECT_EQ(pulsyn_sim::json::ToBytes(pulsyn_sim::json::Json("\u20ac")), std::nullopt);
+    EXPECT_EQ(pulsyn_sim::json::ToBytes(pulsyn_sim::json::Json(5)), std::nullopt);
 }

@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using pulsyn_sim::json::Parse;
-using pulsyn_sim::json::Value;
+using Value = pulsyn_sim::json::Json;
 
 // A running pulsyn-sim with pipes to its standard input and output.
 class Program {
@@ -135,7 +135,7 @@ public:
         while (pulsyn_sim::net::Receive(s_, &c, 1) == 1 && c != '\n') line += c;
         auto v = Parse(line);
         EXPECT_TRUE(v) << command << " -> " << line;
-        return v.value_or(Value{});
+        return v.value_or(Value::object());
     }
 
 private:
@@ -179,24 +179,24 @@ TEST_F(ProgramTest, ServesAPtyAndIsControlledOverTcpAndStandardInput) {
     ASSERT_TRUE(client.ok());
     EXPECT_EQ(client.Exchange("=>0003Y3R", 9), "=<0x03OK.");  // the fault given at start
 
-    EXPECT_TRUE(control.Ask("clear")["ok"].boolean);
+    EXPECT_TRUE(control.Ask("clear")["ok"].get<bool>());
     EXPECT_EQ(client.Exchange("=>0012V2+12.00E+0R", 19), "=<0013ER:over limit");
     EXPECT_EQ(client.Exchange("=>0002T2", 1), "=");
     Value waited = control.Ask("wait triggers 1 5000");
-    EXPECT_TRUE(waited["ok"].boolean);
-    EXPECT_EQ(waited["triggers"].number, 1);
+    EXPECT_TRUE(waited["ok"].get<bool>());
+    EXPECT_EQ(waited["triggers"].get<double>(), 1);
 
     Value frames = control.Ask("frames");
     ASSERT_EQ(frames["frames"].size(), 3u);
-    EXPECT_EQ(frames["frames"][0].string, "Y3R");
-    EXPECT_EQ(frames["frames"][2].string, "T2");
-    EXPECT_EQ(control.Ask("state")["state"]["paradigm"].number, 3);
-    EXPECT_EQ(control.Ask("fault delay=20 split=2")["faults"]["split"]["size"].number, 2);
+    EXPECT_EQ(frames["frames"][0].get<std::string>(), "Y3R");
+    EXPECT_EQ(frames["frames"][2].get<std::string>(), "T2");
+    EXPECT_EQ(control.Ask("state")["state"]["paradigm"].get<double>(), 3);
+    EXPECT_EQ(control.Ask("fault delay=20 split=2")["faults"]["split"]["size"].get<double>(), 2);
     Value refused = control.Ask("fault delay=5 nonsense");
-    EXPECT_FALSE(refused["ok"].boolean);
-    EXPECT_EQ(refused["error"].string, "unknown fault: nonsense");
-    EXPECT_EQ(control.Ask("faults")["faults"]["delay_ms"].number, 20);  // all or nothing
-    EXPECT_FALSE(control.Ask("bogus")["ok"].boolean);
+    EXPECT_FALSE(refused["ok"].get<bool>());
+    EXPECT_EQ(refused["error"].get<std::string>(), "unknown fault: nonsense");
+    EXPECT_EQ(control.Ask("faults")["faults"]["delay_ms"].get<double>(), 20);  // all or nothing
+    EXPECT_FALSE(control.Ask("bogus")["ok"].get<bool>());
 
     // The same language on standard input; the answers on standard output.
     sim.Type("wait idle 5000");
@@ -204,14 +204,14 @@ TEST_F(ProgramTest, ServesAPtyAndIsControlledOverTcpAndStandardInput) {
     sim.Type("triggers");
     auto triggers = Parse(sim.Line());
     ASSERT_TRUE(triggers);
-    EXPECT_EQ((*triggers)["triggers"][0]["channel"].number, 2);
+    EXPECT_EQ((*triggers)["triggers"][0]["channel"].get<double>(), 2);
 
-    EXPECT_TRUE(control.Ask("quit")["bye"].boolean);
+    EXPECT_TRUE(control.Ask("quit")["bye"].get<bool>());
     EXPECT_EQ(sim.Wait(), 0);
     auto state = Parse(FileText(Path("state.json")));
     ASSERT_TRUE(state);
-    EXPECT_EQ((*state)["paradigm"].number, 3);
-    EXPECT_EQ((*state)["frames"].number, 3);
+    EXPECT_EQ((*state)["paradigm"].get<double>(), 3);
+    EXPECT_EQ((*state)["frames"].get<double>(), 3);
     EXPECT_FALSE(fs::exists(fs::symlink_status(Path("stimulator"))));
 }
 
@@ -221,16 +221,16 @@ TEST_F(ProgramTest, HangupThenReopenThroughTheControlPort) {
     sim.Line();
     ControlClient control(std::stoi(FileText(Path("port"))));
     ASSERT_TRUE(control.ok());
-    EXPECT_TRUE(control.Ask("fault hangup=1")["ok"].boolean);
+    EXPECT_TRUE(control.Ask("fault hangup=1")["ok"].get<bool>());
     {
         PtyClient client(first);
         EXPECT_EQ(client.Exchange("=>0003Y3R", 10), "=<");
         EXPECT_TRUE(client.closed);
     }
-    EXPECT_TRUE(control.Ask("path")["hung_up"].boolean);
+    EXPECT_TRUE(control.Ask("path")["hung_up"].get<bool>());
     Value reopened = control.Ask("reopen");
-    ASSERT_TRUE(reopened["ok"].boolean);
-    const std::string second = reopened["path"].string;
+    ASSERT_TRUE(reopened["ok"].get<bool>());
+    const std::string second = reopened["path"].get<std::string>();
     EXPECT_EQ(FileText(Path("path")), second + "\n");
     PtyClient client(second);
     EXPECT_EQ(client.Exchange("=>0003GPR", 10), "=<0004OK.3");
@@ -245,7 +245,7 @@ TEST_F(ProgramTest, EndsOnSigtermAndWritesTheState) {
     EXPECT_EQ(sim.Wait(), 0);
     auto state = Parse(FileText(Path("state.json")));
     ASSERT_TRUE(state);
-    EXPECT_EQ((*state)["paradigm"].number, 6);
+    EXPECT_EQ((*state)["paradigm"].get<double>(), 6);
 }
 
 TEST_F(ProgramTest, HelpAndBadOptions) {
@@ -258,4 +258,34 @@ TEST_F(ProgramTest, HelpAndBadOptions) {
     Program bad({"--fault", "wobble"});
     EXPECT_EQ(bad.Wait(), 2);
     EXPECT_NE(bad.ErrorText().find("unknown fault: wobble"), std::string::npos);
+}
+
+// A shell asks a running simulator through the program itself: the answer on standard output
+// and an exit status a script can test, by port number or by the file --control-file wrote.
+TEST_F(ProgramTest, AskSendsOneCommandFromTheShell) {
+    Program sim({"--quiet", "--control-file", Path("port")});
+    ASSERT_TRUE(sim.started());
+    const std::string path = sim.Line();
+    sim.Line();
+    const std::string port = std::to_string(std::stoi(FileText(Path("port"))));
+
+    Program state({"--ask", port, "path"});
+    EXPECT_EQ(state.AllOutput(), R"({"ok":true,"path":")" + path + R"(","hung_up":false})" "\n");
+    EXPECT_EQ(state.Wait(), 0);
+
+    Program refused({"--ask", Path("port"), "fault", "wobble"});
+    EXPECT_EQ(refused.AllOutput(), R"({"ok":false,"error":"unknown fault: wobble"})" "\n");
+    EXPECT_EQ(refused.Wait(), 1);
+
+    Program quit({"--ask=" + port, "quit"});
+    EXPECT_EQ(quit.Wait(), 0);
+    EXPECT_EQ(sim.Wait(), 0);
+
+    // Nobody listens there any more.
+    Program nobody({"--ask", port, "state"});
+    EXPECT_EQ(nobody.Wait(), 2);
+    EXPECT_NE(nobody.ErrorText().find("no simulator answers on 127.0.0.1:" + port), std::string::npos);
+    Program no_port({"--ask", Path("missing"), "state"});
+    EXPECT_EQ(no_port.Wait(), 2);
+    EXPECT_NE(no_port.ErrorText().find("neither a port number nor a file"), std::string::npos);
 }

@@ -25,12 +25,12 @@ protected:
     }
 
     // Events of one kind from the transcript, parsed.
-    std::vector<pulsyn_sim::json::Value> Events(const std::string& kind) {
-        std::vector<pulsyn_sim::json::Value> out;
+    std::vector<pulsyn_sim::json::Json> Events(const std::string& kind) {
+        std::vector<pulsyn_sim::json::Json> out;
         for (const auto& line : sim.Transcript()) {
             auto v = pulsyn_sim::json::Parse(line);
             EXPECT_TRUE(v) << line;
-            if (v && (*v)["ev"].string == kind) out.push_back(*v);
+            if (v && (*v)["ev"].get<std::string>() == kind) out.push_back(*v);
         }
         return out;
     }
@@ -71,7 +71,7 @@ TEST_F(SimulatorPty, NoiseIsLoggedAndSkippedAndTheClientMayReconnect) {
     EXPECT_EQ(client->Exchange("\r\n?!=>0003Y2R", 9), "=<0003OK.");
     auto skipped = Events("skip");
     ASSERT_EQ(skipped.size(), 1u);
-    EXPECT_EQ(skipped[0]["bytes"].string, "\r\n?!");
+    EXPECT_EQ(skipped[0]["bytes"].get<std::string>(), "\r\n?!");
     client.reset();  // the host closes its port and opens it again
     client = std::make_unique<PtyClient>(sim.ClientPath());
     EXPECT_EQ(client->Exchange(kAskParadigm, 10), "=<0004OK.2");
@@ -106,9 +106,9 @@ TEST_F(SimulatorPty, ReplyShapingFaultsReachTheClient) {
     ASSERT_TRUE(sim.WaitForIdle(5s));
     auto tx = Events("tx");
     ASSERT_GE(tx.size(), 4u);  // four pieces of two, the first perhaps with the prompt answer
-    EXPECT_EQ(tx[tx.size() - 3]["bytes"].string, "00");
-    EXPECT_EQ(tx[tx.size() - 2]["bytes"].string, "3O");
-    EXPECT_EQ(tx.back()["bytes"].string, "K.");
+    EXPECT_EQ(tx[tx.size() - 3]["bytes"].get<std::string>(), "00");
+    EXPECT_EQ(tx[tx.size() - 2]["bytes"].get<std::string>(), "3O");
+    EXPECT_EQ(tx.back()["bytes"].get<std::string>(), "K.");
 }
 
 TEST_F(SimulatorPty, DelayAndPacingPutTheRepliesLater) {
@@ -116,8 +116,8 @@ TEST_F(SimulatorPty, DelayAndPacingPutTheRepliesLater) {
     EXPECT_EQ(client->Exchange("=>0003Y3R", 9), "=<0003OK.");
     ASSERT_TRUE(sim.WaitForIdle(5s));
     // Time stamps carry microseconds, hence the microsecond of slack.
-    double frame_t = Events("frame").back()["t"].number;
-    double reply_t = Events("tx").back()["t"].number;
+    double frame_t = Events("frame").back()["t"].get<double>();
+    double reply_t = Events("tx").back()["t"].get<double>();
     EXPECT_GE(reply_t - frame_t, 0.150 - 1e-6);
 
     sim.ClearFaults();
@@ -127,8 +127,8 @@ TEST_F(SimulatorPty, DelayAndPacingPutTheRepliesLater) {
     ASSERT_TRUE(sim.WaitForIdle(5s));
     // Nine bytes in, then the prompt answer and nine reply bytes out: the last byte cannot
     // leave before eighteen byte times after the bytes were read.
-    double rx_t = Events("rx").back()["t"].number;
-    double last_tx_t = Events("tx").back()["t"].number;
+    double rx_t = Events("rx").back()["t"].get<double>();
+    double last_tx_t = Events("tx").back()["t"].get<double>();
     EXPECT_GE(last_tx_t - rx_t, 18 * pulsyn_sim::kByteTime - 2e-6);
 }
 
@@ -154,17 +154,17 @@ TEST_F(SimulatorPty, LimitsStateResetAndTranscript) {
 
     auto state = pulsyn_sim::json::Parse(sim.StateJson());
     ASSERT_TRUE(state);
-    EXPECT_EQ((*state)["path"].string, sim.ClientPath());
-    EXPECT_EQ((*state)["frames"].number, 2);
-    EXPECT_EQ((*state)["paradigms"][0]["channels"][0]["voltage"].string, "+10.00E+0");
-    EXPECT_EQ((*state)["limits"]["voltage"].number, 10);
-    EXPECT_FALSE((*state)["faults"]["silence"].boolean);
+    EXPECT_EQ((*state)["path"].get<std::string>(), sim.ClientPath());
+    EXPECT_EQ((*state)["frames"].get<double>(), 2);
+    EXPECT_EQ((*state)["paradigms"][0]["channels"][0]["voltage"].get<std::string>(), "+10.00E+0");
+    EXPECT_EQ((*state)["limits"]["voltage"].get<double>(), 10);
+    EXPECT_FALSE((*state)["faults"]["silence"].get<bool>());
 
     auto transcript = pulsyn_sim::json::Parse(sim.TranscriptJson());
     ASSERT_TRUE(transcript);
     std::string rx;
-    for (const auto& e : transcript->items)
-        if (e["ev"].string == "rx") rx += e["bytes"].string;
+    for (const auto& e : *transcript)
+        if (e["ev"].get<std::string>() == "rx") rx += e["bytes"].get<std::string>();
     EXPECT_EQ(rx, "=>0012V1+12.00E+0R=>0012V1+10.00E+0R");  // every byte received, in order
 
     sim.Reset();
@@ -199,7 +199,7 @@ TEST(SimulatorFiles, LinkPathFileAndTranscriptFile) {
     while (std::getline(file, line)) {
         auto v = pulsyn_sim::json::Parse(line);
         ASSERT_TRUE(v) << line;
-        if ((*v)["ev"].string == "frame") frames += (*v)["cmd"].string;
+        if ((*v)["ev"].get<std::string>() == "frame") frames += (*v)["cmd"].get<std::string>();
     }
     EXPECT_EQ(frames, "Y7R");
     fs::remove_all(dir);

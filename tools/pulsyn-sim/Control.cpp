@@ -22,14 +22,18 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 std::string Error(std::string_view message) {
-    return json::ObjectWriter().Bool("ok", false).Str("error", message).Done();
+    return json::Text({{"ok", false}, {"error", json::Bytes(message)}});
 }
 
-json::ObjectWriter Ok() {
-    json::ObjectWriter w;
-    w.Bool("ok", true);
-    return w;
+// {"ok":true} and the fields given.
+std::string Ok(const json::Json& fields = json::Json::object()) {
+    json::Json answer = {{"ok", true}};
+    answer.update(fields);
+    return json::Text(answer);
 }
+
+// A text that is JSON already, as a value.
+json::Json Parsed(const std::string& text) { return json::Parse(text).value_or(json::Json(nullptr)); }
 
 const char* const kHelp[] = {
     "help",
@@ -60,19 +64,18 @@ std::string Control::Execute(std::string_view line, bool* quit) {
     const size_t args = words.size() - 1;
 
     if (cmd == "help") {
-        std::vector<std::string> lines(std::begin(kHelp), std::end(kHelp));
-        return Ok().Raw("commands", json::StringArray(lines)).Done();
+        return Ok({{"commands", std::vector<std::string>(std::begin(kHelp), std::end(kHelp))}});
     }
-    if (cmd == "path") return Ok().Str("path", sim_.ClientPath()).Bool("hung_up", sim_.HungUp()).Done();
-    if (cmd == "state") return Ok().Raw("state", sim_.StateJson()).Done();
-    if (cmd == "frames") return Ok().Raw("frames", sim_.FramesJson()).Done();
-    if (cmd == "transcript") return Ok().Raw("transcript", sim_.TranscriptJson()).Done();
+    if (cmd == "path") return Ok({{"path", json::Bytes(sim_.ClientPath())}, {"hung_up", sim_.HungUp()}});
+    if (cmd == "state") return Ok({{"state", Parsed(sim_.StateJson())}});
+    if (cmd == "frames") return Ok({{"frames", Parsed(sim_.FramesJson())}});
+    if (cmd == "transcript") return Ok({{"transcript", Parsed(sim_.TranscriptJson())}});
     if (cmd == "triggers") {
         DeviceModel model;
         model.triggers = sim_.Triggers();
-        return Ok().Raw("triggers", model.TriggersJson()).Done();
+        return Ok({{"triggers", model.TriggersJson()}});
     }
-    if (cmd == "faults") return Ok().Raw("faults", sim_.GetFaults().Json()).Done();
+    if (cmd == "faults") return Ok({{"faults", sim_.GetFaults().Json()}});
     if (cmd == "fault") {
         if (!args) return Error("fault needs at least one SPEC, e.g. fault delay=200");
         // All or nothing: a bad SPEC leaves the faults as they were.
@@ -82,11 +85,11 @@ std::string Control::Execute(std::string_view line, bool* quit) {
             if (!error.empty()) return Error(error);
         }
         sim_.SetFaults(faults);
-        return Ok().Raw("faults", faults.Json()).Done();
+        return Ok({{"faults", faults.Json()}});
     }
     if (cmd == "clear") {
         sim_.ClearFaults();
-        return Ok().Raw("faults", sim_.GetFaults().Json()).Done();
+        return Ok({{"faults", sim_.GetFaults().Json()}});
     }
     if (cmd == "limit" || cmd == "limits") {
         std::vector<std::pair<Quantity, std::optional<double>>> changes;
@@ -108,15 +111,15 @@ std::string Control::Execute(std::string_view line, bool* quit) {
         for (const auto& [quantity, max] : changes) sim_.SetLimit(quantity, max);
         DeviceModel model;
         model.limits = sim_.GetLimits();
-        return Ok().Raw("limits", model.LimitsJson()).Done();
+        return Ok({{"limits", model.LimitsJson()}});
     }
     if (cmd == "reset") {
         sim_.Reset();
-        return Ok().Done();
+        return Ok();
     }
     if (cmd == "reopen") {
         try {
-            return Ok().Str("path", sim_.Reopen()).Done();
+            return Ok({{"path", json::Bytes(sim_.Reopen())}});
         } catch (const std::exception& e) {
             return Error(e.what());
         }
@@ -139,16 +142,15 @@ std::string Control::Execute(std::string_view line, bool* quit) {
         bool done = what == "frames"     ? sim_.WaitForFrames(static_cast<size_t>(*n), timeout)
                     : what == "triggers" ? sim_.WaitForTriggers(static_cast<size_t>(*n), timeout)
                                          : sim_.WaitForIdle(timeout);
-        json::ObjectWriter w;
-        w.Bool("ok", done);
-        if (!done) w.Str("error", "timeout");
-        if (what == "frames") w.Int("frames", static_cast<int64_t>(sim_.FrameCount()));
-        if (what == "triggers") w.Int("triggers", static_cast<int64_t>(sim_.Triggers().size()));
-        return w.Done();
+        json::Json answer = {{"ok", done}};
+        if (!done) answer["error"] = "timeout";
+        if (what == "frames") answer["frames"] = sim_.FrameCount();
+        if (what == "triggers") answer["triggers"] = sim_.Triggers().size();
+        return json::Text(answer);
     }
     if (cmd == "quit" || cmd == "exit") {
         if (quit) *quit = true;
-        return Ok().Bool("bye", true).Done();
+        return Ok({{"bye", true}});
     }
     return Error("unknown command: " + std::string(cmd) + " (try help)");
 }

@@ -1,6 +1,6 @@
 // The control port: a TCP listener on 127.0.0.1 that runs each line received through the
 // control language and sends back its one-line JSON answer. Any number of clients at once
-// (a Windows test under Wine reaches it as well as a shell with `nc`); the
+// (a Windows test under Wine reaches it as well as a shell, through `pulsyn-sim --ask`); the
 // simulator is thread-safe, so their commands need no queue.
 #pragma once
 

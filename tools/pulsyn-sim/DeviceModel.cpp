@@ -148,54 +148,46 @@ void DeviceModel::Reset() {
     triggers.clear();
 }
 
-std::string DeviceModel::TriggersJson() const {
-    std::vector<std::string> items;
+json::Json DeviceModel::TriggersJson() const {
+    json::Json items = json::Json::array();
     for (const auto& tr : triggers)
-        items.push_back(json::ObjectWriter()
-                            .Raw("t", json::Fixed(tr.t, 6))
-                            .Int("channel", tr.channel)
-                            .Int("paradigm", tr.paradigm)
-                            .Done());
-    return json::Array(items);
+        items.push_back({{"t", json::Seconds(tr.t)}, {"channel", tr.channel}, {"paradigm", tr.paradigm}});
+    return items;
 }
 
-std::string DeviceModel::LimitsJson() const {
-    json::ObjectWriter out;
+json::Json DeviceModel::LimitsJson() const {
+    json::Json out = json::Json::object();
     for (int i = 0; i < kQuantityCount; ++i)
-        if (limits.max_abs[i]) out.Num(kQuantityNames[i], *limits.max_abs[i]);
-    return out.Done();
+        if (limits.max_abs[i]) out[kQuantityNames[i]] = *limits.max_abs[i];
+    return out;
 }
 
 std::string DeviceModel::Json() const {
-    json::ObjectWriter out;
+    json::Json out = json::Json::object();
     WriteFields(out);
-    return out.Done();
+    return json::Text(out);
 }
 
-void DeviceModel::WriteFields(json::ObjectWriter& out) const {
-    std::vector<std::string> ps;
+void DeviceModel::WriteFields(json::Json& out) const {
+    json::Json ps = json::Json::array();
     for (int p = 1; p <= kParadigms; ++p) {
         const ParadigmState& paradigm = paradigms[p - 1];
-        std::vector<std::string> links, channels;
-        for (const auto& [a, b] : paradigm.links)
-            links.push_back("[" + std::to_string(a) + "," + std::to_string(b) + "]");
+        json::Json links = json::Json::array(), channels = json::Json::array();
+        for (const auto& [a, b] : paradigm.links) links.push_back({a, b});
         for (int c = 1; c <= kChannels; ++c) {
             const ChannelState& ch = paradigm.channels[c - 1];
-            json::ObjectWriter w;
-            w.Int("channel", c).Str("mode", std::string(1, ch.mode)).Str("shape", std::string(1, ch.shape));
-            for (int q = 0; q < kQuantityCount; ++q) w.Str(kQuantityNames[q], ch.values[q]);
-            channels.push_back(w.Done());
+            json::Json channel = {{"channel", c},
+                                  {"mode", json::Bytes(std::string(1, ch.mode))},
+                                  {"shape", json::Bytes(std::string(1, ch.shape))}};
+            for (int q = 0; q < kQuantityCount; ++q) channel[kQuantityNames[q]] = json::Bytes(ch.values[q]);
+            channels.push_back(std::move(channel));
         }
-        ps.push_back(json::ObjectWriter()
-                         .Int("number", p)
-                         .Raw("links", json::Array(links))
-                         .Raw("channels", json::Array(channels))
-                         .Done());
+        ps.push_back({{"number", p}, {"links", std::move(links)}, {"channels", std::move(channels)}});
     }
-    out.Int("paradigm", selected)
-        .Raw("paradigms", json::Array(ps))
-        .Raw("triggers", TriggersJson())
-        .Raw("limits", LimitsJson());
+    out["paradigm"] = selected;
+    out["paradigms"] = std::move(ps);
+    out["triggers"] = TriggersJson();
+    out["limits"] = LimitsJson();
 }
 
 }  // namespace pulsyn_sim

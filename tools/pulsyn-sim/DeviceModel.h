@@ -96,9 +96,9 @@ public:
     //  "triggers":[{"t":..,"channel":..,"paradigm":..}],"limits":{"voltage":10,...}}
     std::string Json() const;
     // The same fields, added to an object under construction.
-    void WriteFields(json::ObjectWriter& out) const;
-    std::string TriggersJson() const;
-    std::string LimitsJson() const;
+    void WriteFields(json::Json& out) const;
+    json::Json TriggersJson() const;
+    json::Json LimitsJson() const;
 };
 
 }  // namespace pulsyn_sim

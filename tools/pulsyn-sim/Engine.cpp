@@ -66,7 +66,7 @@ Engine::Engine(EngineSettings settings, Transcript& transcript)
 
 void Engine::Receive(std::string_view bytes, double t) {
     if (bytes.empty()) return;
-    transcript_.Add(Transcript::Event(t, "rx").Str("bytes", bytes));
+    transcript_.Add(t, "rx", {{"bytes", json::Bytes(bytes)}});
     for (char c : bytes) {
         // On a paced line a byte has arrived only when its last bit has.
         double due = faults.pace ? std::max(t, rx_tail_) + kByteTime : std::max(t, rx_tail_);
@@ -102,7 +102,7 @@ Engine::Output Engine::Advance(double now) {
         }
         out.bytes += static_cast<char>(b.byte);
     }
-    if (!out.bytes.empty()) transcript_.Add(Transcript::Event(now, "tx").Str("bytes", out.bytes));
+    if (!out.bytes.empty()) transcript_.Add(now, "tx", {{"bytes", json::Bytes(out.bytes)}});
     if (faults.stream_rate > 0 && !out.hangup) {
         if (stream_since_ < 0) stream_since_ = now;
         const auto filler = static_cast<size_t>((now - stream_since_) * faults.stream_rate);
@@ -132,25 +132,22 @@ std::optional<double> Engine::NextDue() const {
 void Engine::Handle(const FrameParser::Event& e, double t) {
     switch (e.kind) {
         case Kind::Prompt:
-            transcript_.Add(Transcript::Event(t, "prompt"));
+            transcript_.Add(t, "prompt");
             ScheduleEcho(t);
             return;
         case Kind::Skipped:
-            transcript_.Add(Transcript::Event(t, "skip").Str("bytes", e.bytes).Str("why", e.why));
+            transcript_.Add(t, "skip", {{"bytes", json::Bytes(e.bytes)}, {"why", e.why}});
             return;
         case Kind::Frame: {
             const std::string& cmd = e.bytes;
             frames.push_back(cmd);
             const bool reply = !cmd.empty() && cmd.back() == 'R';
             Outcome outcome = model.Execute(reply ? std::string_view(cmd).substr(0, cmd.size() - 1) : cmd, t);
-            transcript_.Add(Transcript::Event(t, "frame")
-                                .Str("cmd", cmd)
-                                .Bool("reply", reply)
-                                .Str("result", outcome.payload));
+            transcript_.Add(t, "frame",
+                            {{"cmd", json::Bytes(cmd)}, {"reply", reply}, {"result", json::Bytes(outcome.payload)}});
             if (outcome.trigger)
-                transcript_.Add(Transcript::Event(t, "trigger")
-                                    .Int("channel", outcome.trigger->channel)
-                                    .Int("paradigm", outcome.trigger->paradigm));
+                transcript_.Add(t, "trigger",
+                                {{"channel", outcome.trigger->channel}, {"paradigm", outcome.trigger->paradigm}});
             if (reply || faults.answer_all) ScheduleReply(outcome.payload, t);
             return;
         }
@@ -159,7 +156,7 @@ void Engine::Handle(const FrameParser::Event& e, double t) {
 
 void Engine::ScheduleEcho(double t) {
     if (faults.silence || !faults.echo) {
-        transcript_.Add(Transcript::Event(t, "silent").Str("cmd", "=").Str("why", faults.silence ? "silence" : "echo off"));
+        transcript_.Add(t, "silent", {{"cmd", "="}, {"why", faults.silence ? "silence" : "echo off"}});
         return;
     }
     Queue("=", t);
@@ -167,7 +164,7 @@ void Engine::ScheduleEcho(double t) {
 
 void Engine::ScheduleReply(const std::string& payload, double t) {
     if (faults.silence) {
-        transcript_.Add(Transcript::Event(t, "silent").Str("cmd", frames.back()).Str("why", "silence"));
+        transcript_.Add(t, "silent", {{"cmd", json::Bytes(frames.back())}, {"why", "silence"}});
         return;
     }
     std::string length;
@@ -210,7 +207,7 @@ void Engine::LineClosed(double t, std::string_view why) {
     rx_.clear();
     tx_.clear();
     parser_.Reset();
-    transcript_.Add(Transcript::Event(t, "hangup").Str("why", why));
+    transcript_.Add(t, "hangup", {{"why", why}});
 }
 
 void Engine::Reset() {

@@ -119,22 +119,18 @@ std::string Faults::Apply(std::string_view spec) {
     return {};
 }
 
-std::string Faults::Json() const {
-    json::ObjectWriter w;
-    w.Bool("silence", silence)
-        .Num("delay_ms", delay_ms)
-        .Str("noise", noise)
-        .Raw("split", json::ObjectWriter().Int("size", split_size).Num("gap_ms", split_gap_ms).Done());
-    if (bad_length)
-        w.Str("bad_length", *bad_length);
-    else
-        w.Null("bad_length");
-    w.Int("length_offset", length_offset);
-    if (hangup_after)
-        w.Int("hangup_after", *hangup_after);
-    else
-        w.Null("hangup_after");
-    return w.Bool("echo", echo).Bool("pace", pace).Bool("answer_all", answer_all).Num("stream_rate", stream_rate).Done();
+json::Json Faults::Json() const {
+    return {{"silence", silence},
+            {"delay_ms", delay_ms},
+            {"noise", json::Bytes(noise)},
+            {"split", {{"size", split_size}, {"gap_ms", split_gap_ms}}},
+            {"bad_length", bad_length ? json::Bytes(*bad_length) : json::Json(nullptr)},
+            {"length_offset", length_offset},
+            {"hangup_after", hangup_after ? json::Json(*hangup_after) : json::Json(nullptr)},
+            {"echo", echo},
+            {"pace", pace},
+            {"answer_all", answer_all},
+            {"stream_rate", stream_rate}};
 }
 
 }  // namespace pulsyn_sim

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+#include "Json.h"
+
 namespace pulsyn_sim {
 
 // One byte at 38400 baud with a start bit, 8 data bits and a stop bit.
@@ -46,7 +48,7 @@ struct Faults {
     std::string Apply(std::string_view spec);
     // {"silence":false,"delay_ms":0,"noise":"","split":{"size":0,"gap_ms":0},"bad_length":null,
     //  "length_offset":0,"hangup_after":null,"echo":true,"pace":false,"answer_all":false,"stream_rate":0}
-    std::string Json() const;
+    json::Json Json() const;
 };
 
 // Decodes "\xHH" escapes (and "\\"); nullopt when an escape is malformed.

@@ -60,7 +60,7 @@ std::string Simulator::OpenLine() {
     }
     path_ = path;
     hung_up_ = false;
-    transcript_.Add(Transcript::Event(Now(), "open").Str("path", path));
+    transcript_.Add(Now(), "open", {{"path", json::Bytes(path)}});
     return path;
 }
 
@@ -125,7 +125,7 @@ void Simulator::Run() {
         {
             std::lock_guard<std::mutex> lock(mu_);
             if (!written)
-                transcript_.Add(Transcript::Event(Now(), "note").Str("text", "write failed: nobody reads the line"));
+                transcript_.Add(Now(), "note", {{"text", "write failed: nobody reads the line"}});
             if (out.hangup) {
                 line_->Close();
                 hung_up_ = true;
@@ -201,21 +201,25 @@ DeviceModel Simulator::Model() const {
 
 std::string Simulator::StateJson() const {
     std::lock_guard<std::mutex> lock(mu_);
-    json::ObjectWriter out;
-    out.Str("path", path_).Bool("hung_up", hung_up_).Int("frames", static_cast<int64_t>(engine_.frames.size()));
+    json::Json out = {{"path", json::Bytes(path_)}, {"hung_up", hung_up_}, {"frames", engine_.frames.size()}};
     engine_.model.WriteFields(out);
-    out.Raw("faults", engine_.faults.Json());
-    return out.Done();
+    out["faults"] = engine_.faults.Json();
+    return json::Text(out);
 }
 
 std::string Simulator::FramesJson() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return json::StringArray(engine_.frames);
+    json::Json frames = json::Json::array();
+    for (const auto& frame : engine_.frames) frames.push_back(json::Bytes(frame));
+    return json::Text(frames);
 }
 
 std::string Simulator::TranscriptJson() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return json::Array(transcript_.Lines());
+    // The lines are JSON already.
+    std::string out = "[";
+    for (const auto& line : transcript_.Lines()) out += (out.size() > 1 ? "," : "") + line;
+    return out + "]";
 }
 
 Faults Simulator::GetFaults() const {
@@ -226,7 +230,7 @@ Faults Simulator::GetFaults() const {
 void Simulator::SetFaults(const Faults& faults) {
     std::lock_guard<std::mutex> lock(mu_);
     engine_.faults = faults;
-    transcript_.Add(Transcript::Event(Now(), "faults").Raw("faults", faults.Json()));
+    transcript_.Add(Now(), "faults", {{"faults", faults.Json()}});
     line_->Wake();
 }
 
@@ -236,7 +240,7 @@ std::string Simulator::SetFault(std::string_view spec) {
     std::string error = faults.Apply(spec);
     if (!error.empty()) return error;
     engine_.faults = faults;
-    transcript_.Add(Transcript::Event(Now(), "faults").Raw("faults", faults.Json()));
+    transcript_.Add(Now(), "faults", {{"faults", faults.Json()}});
     line_->Wake();
     return {};
 }

@@ -6,14 +6,10 @@ Transcript::~Transcript() {
     if (file_) std::fclose(file_);
 }
 
-json::ObjectWriter Transcript::Event(double t, const char* kind) {
-    json::ObjectWriter w;
-    w.Raw("t", json::Fixed(t, 6)).Str("ev", kind);
-    return w;
-}
-
-void Transcript::Add(const json::ObjectWriter& event) {
-    std::string line = event.Done();
+void Transcript::Add(double t, const char* kind, const json::Json& fields) {
+    json::Json event = {{"t", json::Seconds(t)}, {"ev", kind}};
+    event.update(fields);
+    std::string line = json::Text(event);
     if (file_) {
         std::fputs(line.c_str(), file_);
         std::fputc('\n', file_);

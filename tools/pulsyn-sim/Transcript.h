@@ -32,9 +32,8 @@ public:
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
 
-    // Starts an object with "t" and "ev"; finish it with Add.
-    static json::ObjectWriter Event(double t, const char* kind);
-    void Add(const json::ObjectWriter& event);
+    // Records an event: "t" and "ev", then the fields given.
+    void Add(double t, const char* kind, const json::Json& fields = json::Json::object());
 
     // Also appends every line to this file as it happens (flushed line by line).
     bool OpenFile(const std::string& path);

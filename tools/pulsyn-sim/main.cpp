@@ -8,8 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "Ask.h"
 #include "Control.h"
 #include "ControlServer.h"
+#include "Json.h"
 #include "Simulator.h"
 #include "StopSignals.h"
 #include "base/TextConvert.h"
@@ -30,6 +32,7 @@ On Windows, pair two COM ports with a null-modem emulator, serve one (--device C
 the client open the other.
 
 usage: pulsyn-sim [OPTION]...
+       pulsyn-sim --ask PORT COMMAND [WORD]...
 
 Where the stimulator sits:
   --device NAME        serve this serial device instead of a new pseudo-terminal
@@ -51,7 +54,13 @@ Controlling it while it runs:
   --no-control         no control port (standard input still works)
   Type "help" on standard input, or send it to the control port, for the commands: one
   command a line (state, frames, transcript, fault delay=200, clear, reset, quit, ...), one
-  line of JSON back for each. Try: echo state | nc 127.0.0.1 PORT
+  line of JSON back for each.
+
+Asking a running simulator from a shell (another pulsyn-sim does the talking):
+  --ask PORT COMMAND   send COMMAND (the words after PORT) to the control port PORT (or to
+                       the port in the file PORT, as --control-file wrote it) and print the
+                       answer; exit status 0 when it says "ok":true, 1 when "ok":false, 2
+                       when no simulator answers. Try: pulsyn-sim --ask 40123 state
 
 Making it misbehave (also at run time with the control command "fault SPEC"):
   --fault SPEC         switch on a fault; repeat for several:
@@ -166,9 +175,30 @@ void PrintLine(const std::string& line) {
     std::fflush(stdout);
 }
 
+// pulsyn-sim --ask PORT COMMAND...: one control command to a running simulator.
+int Ask(const std::vector<std::string>& args) {
+    if (args.size() < 2) Fail("--ask needs a control port and a command, e.g. --ask 40123 state");
+    std::string error;
+    const auto port = pulsyn_sim::ControlPortFrom(args[0], &error);
+    if (!port) Fail(error);
+    std::string command;
+    for (size_t i = 1; i < args.size(); ++i) command += (i > 1 ? " " : "") + args[i];
+    const pulsyn_sim::AskResult result = pulsyn_sim::AskControlPort(*port, command);
+    if (!result.answer) Fail(result.error);
+    PrintLine(*result.answer);
+    const auto answer = pulsyn_sim::json::Parse(*result.answer);
+    const bool ok = answer && answer->is_object() && answer->value("ok", false);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::string(argv[1]) == "--ask" || std::string(argv[1]).rfind("--ask=", 0) == 0)) {
+        std::vector<std::string> args(argv + 2, argv + argc);
+        if (std::string(argv[1]) != "--ask") args.insert(args.begin(), std::string(argv[1]).substr(6));
+        return Ask(args);
+    }
     pulsyn_sim::PrepareStopSignals();
     ProgramOptions options = Parse(argc, argv);
 
