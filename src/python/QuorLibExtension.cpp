@@ -1,9 +1,11 @@
-// quorlib: the stimulator control object for Python on Linux.
+// quorlib._quorlib: the stimulator control object for Python on Linux, under the pure-Python
+// package quorlib (which adds the exception classes, the port list, the command line and
+// logging of the traffic).
 //
-// quorlib.Pulsyn has the members of IPulsyn with the same names, argument order and
-// results, so that a script written for the automation server on Windows runs here by
-// changing the line that makes the object. The out-values of the interface are return
-// values (Python bool), Connected is a property, and a failed call raises quorlib.Error
+// Pulsyn has the members of IPulsyn with the same names, argument order and results, so that
+// a script written for the automation server on Windows runs here by changing the line that
+// makes the object. The out-values of the interface are return values (Python bool),
+// Connected is a property, and a failed call raises the quorlib exception class of its kind
 // with the library's own message.
 //
 // Threads: the library belongs to the thread that first used it (see RequireLibraryThread).
@@ -12,15 +14,23 @@
 // while it waits for the device; on any other thread the call keeps the GIL and goes
 // straight to the member, whose first step, the library's thread check, refuses it. So no
 // second thread ever gets past that check while a command waits.
+//
+// Ctrl+C: while a call waits, the link asks at every pass (at least every 50 ms) whether a
+// signal is pending; Python's handler then runs (KeyboardInterrupt), the wait ends as if the
+// reply never came (a late reply is skipped), and the handler's exception is raised.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "base/MainThread.h"
+#include "link/CommUnit.h"
+#include "link/PortNames.h"
 #include "link/PortRequest.h"
 #include "server/ErrorInfo.h"
 #include "server/ObjPulsyn.h"
@@ -29,11 +39,43 @@ namespace py = pybind11;
 
 namespace {
 
-// A failed call: carries the library's message to quorlib.Error.
-class TCallFailed : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// The exception a signal handler raised while a call waited (KeyboardInterrupt for Ctrl+C),
+// raised again once the call has returned. Touched only with the GIL held.
+std::optional<py::error_already_set> pendingSignal;
+
+bool SignalPending() {
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() == 0) return false;
+    pendingSignal.emplace();  // takes the handler's exception
+    return true;
+}
+
+// The quorlib exception class for a kind of failure (quorlib/_errors.py).
+py::object ErrorClass(quor::TFailureKind kind) {
+    const py::module_ errors = py::module_::import("quorlib._errors");
+    switch (kind) {
+        case quor::TFailureKind::Refused: return errors.attr("ArgumentError");
+        case quor::TFailureKind::Port: return errors.attr("PortError");
+        case quor::TFailureKind::NotConnected: return errors.attr("NotConnectedError");
+        case quor::TFailureKind::PortLost: return errors.attr("PortLostError");
+        case quor::TFailureKind::NoReply: return errors.attr("NoReplyError");
+        default: return errors.attr("Error");
+    }
+}
+
+[[noreturn]] void RaiseFailure() {
+    const quor::TErrorInfoRecord& info = quor::LastErrorInfo();
+    if (info.Kind == quor::TFailureKind::Interrupted && pendingSignal) {
+        py::error_already_set signal = std::move(*pendingSignal);
+        pendingSignal.reset();
+        throw signal;
+    }
+    py::object error = info.Kind == quor::TFailureKind::Port
+                           ? ErrorClass(info.Kind)(info.Description, info.SystemErrorCode)
+                           : ErrorClass(info.Kind)(info.Description);
+    PyErr_SetObject(error.get_type().ptr(), error.ptr());
+    throw py::error_already_set();
+}
 
 enum class TWait { MayWait, Never };
 
@@ -48,15 +90,20 @@ void Call(Member&& member, TWait wait = TWait::MayWait) {
         py::gil_scoped_release released;
         status = member();
     }
-    if (status < 0) throw TCallFailed(quor::LastErrorInfo().Description);
+    if (status < 0) RaiseFailure();
 }
 
 bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
 
 class TPythonPulsyn {
 public:
-    explicit TPythonPulsyn(const std::optional<std::string>& port) {
+    TPythonPulsyn(const std::optional<std::string>& port, double timeout) {
         quor::BindMainThread();
+        // The module never reads the interpreter's command line: a script's own arguments
+        // are no port names. quorlib.Pulsyn passes QUORLIB_PORT in as port.
+        FObject.SetUsesHostPortChoice(false);
+        FObject.SetMissingReplyFails(true);
+        SetTimeout(timeout);
         // Made on another thread than the library's, the object could never be used: say so
         // now, with the library's message, rather than at its first call.
         Call([&] {
@@ -112,16 +159,32 @@ public:
             return FObject.SetChannelShape(channel, static_cast<ChannelShapes>(shape), value);
         });
     }
-    void ShowMonitor() { Call([&] { return FObject.ShowMonitor(); }); }
     void SaveSessionCommands(const std::u16string& fileName) {
         std::u16string name = fileName;  // the member takes a mutable automation string
         Call([&] { return FObject.SaveSessionCommands(name.data()); });
     }
 
-    // The end of a with-block: disconnects, also when the block raised (which then goes on).
-    bool Exit(const py::args&) {
-        SetConnected(false);
-        return false;
+    double Timeout() const { return FTimeout; }
+    void SetTimeout(double seconds) {
+        if (!(seconds > 0 && seconds <= 3600)) {
+            PyErr_SetObject(ErrorClass(quor::TFailureKind::Refused).ptr(),
+                            py::str("timeout must be a number of seconds above 0 and at most 3600, not {!r}")
+                                .attr("format")(seconds)
+                                .ptr());
+            throw py::error_already_set();
+        }
+        FTimeout = seconds;
+        FObject.SetReplyTimeout(std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000))));
+    }
+    std::string PortName() const { return FObject.ConnectedPortName(); }
+    // The connection's log so far, as (port, sent, bytes) entries.
+    py::list TrafficSoFar() {
+        std::shared_ptr<quor::TfrmComm> link;
+        Call([&] { return quor::RunGuarded([&] { link = FObject.ConnectedLink(); }); }, TWait::Never);
+        py::list entries;
+        for (const quor::TTrafficEntry& entry : link->Log().Entries())
+            entries.append(py::make_tuple(link->PortName(), entry.Sent, py::bytes(entry.Text)));
+        return entries;
     }
 
 private:
@@ -133,6 +196,7 @@ private:
     }
 
     quor::TPulsyn FObject;
+    double FTimeout = 15;
 };
 
 // A path given as str, bytes or os.PathLike, as the automation string the member takes.
@@ -141,42 +205,54 @@ std::u16string FileNameArgument(const py::object& path) {
     return name.cast<std::u16string>();
 }
 
-// The interface's enumerations as enum.IntEnum classes, their members also at module level
-// (as a generated type library wrapper has them): quorlib.cmTrain, quorlib.csBipolar.
-template <class Enumeration>
-void AddEnumeration(py::module_& m, const char* name, std::initializer_list<std::pair<const char*, Enumeration>> members) {
-    py::list pairs;
-    for (const auto& [member, value] : members) pairs.append(py::make_tuple(member, static_cast<int>(value)));
-    py::object type = py::module_::import("enum").attr("IntEnum")(name, pairs, py::arg("module") = "quorlib");
-    m.attr(name) = type;
-    for (const auto& member : members) m.attr(member.first) = type.attr(member.first);
-}
-
 }  // namespace
 
-PYBIND11_MODULE(quorlib, m) {
-    m.doc() = "The Pulsyn nine-channel pulse stimulator from Python on Linux: quorlib.Pulsyn has the "
-              "members of the automation object QuorLib.Pulsyn.";
+PYBIND11_MODULE(_quorlib, m) {
+    m.doc() = "The native half of quorlib: the control object over the library's device link.";
+    m.attr("__version__") = QUOR_VERSION;
+    quor::TfrmComm::SetInterruptCheck(SignalPending);
 
-    py::register_exception<TCallFailed>(m, "Error", PyExc_RuntimeError);
-    m.attr("Error").attr("__doc__") = "A call to the stimulator failed; the message says why and what to do.";
+    m.def("set_traffic_listener", [](const py::object& listener) {
+        if (listener.is_none()) {
+            quor::TfrmComm::SetTrafficListener(nullptr);
+            return;
+        }
+        // Kept for the life of the process: the library may outlive the interpreter's objects.
+        PyObject* const callable = listener.inc_ref().ptr();
+        quor::TfrmComm::SetTrafficListener([callable](const quor::TfrmComm& link, const quor::TTrafficEntry& entry) {
+            if (!Py_IsInitialized()) return;
+            py::gil_scoped_acquire gil;
+            try {
+                const py::handle function(callable);
+                function(link.PortName(), entry.Sent, py::bytes(entry.Text));
+            } catch (py::error_already_set& e) {
+                e.discard_as_unraisable("quorlib's traffic logging");  // logging never breaks a command
+            }
+        });
+    });
+    m.def("candidate_ports", [] {
+        // The ports the search tries, lowest first, with the devices they name.
+        py::list ports;
+        for (const std::string& name : quor::ListVCPPorts()) {
+            const int number = std::stoi(name.substr(7));  // "\\.\COMn"
+            ports.append(py::make_tuple(number, quor::PortDeviceName(number)));
+        }
+        return ports;
+    });
+    m.def("port_device", [](const std::string& port) {
+        const quor::TPortRequest request = quor::ParsePortRequest(port);
+        return request.Device.empty() ? quor::PortDeviceName(request.Number) : request.Device;
+    });
 
-    AddEnumeration<ChannelModes>(m, "ChannelModes", {{"cmOff", cmOff}, {"cmFreeRun", cmFreeRun}, {"cmTrain", cmTrain},
-                                                     {"cmTrig", cmTrig}, {"cmDC", cmDC}, {"cmGate", cmGate},
-                                                     {"cmTwin", cmTwin}});
-    AddEnumeration<ChannelShapes>(m, "ChannelShapes",
-                                  {{"csMonopolar", csMonopolar}, {"csBipolar", csBipolar}, {"csRamp", csRamp}});
-
-    py::class_<TPythonPulsyn>(m, "Pulsyn",
-                              "The stimulator control object. port: \"COM7\" or a device path such as "
-                              "\"/dev/ttyACM0\"; without it the port comes from a COMn argument of the "
-                              "program (QUORLIB_COMn names its device), else the search. Use it from the "
-                              "thread that made it.")
-        .def(py::init<const std::optional<std::string>&>(), py::arg("port") = py::none())
+    py::class_<TPythonPulsyn>(m, "Pulsyn")
+        .def(py::init<const std::optional<std::string>&, double>(), py::arg("port") = py::none(),
+             py::arg("timeout") = 15.0)
         .def("ChangeParadigm", &TPythonPulsyn::ChangeParadigm, py::arg("ParadigmNumber"))
         .def("ChangeChannelMode", &TPythonPulsyn::ChangeChannelMode, py::arg("Channel"), py::arg("Mode"))
         .def_property("Connected", &TPythonPulsyn::GetConnected, &TPythonPulsyn::SetConnected)
-        .def("Connect", &TPythonPulsyn::Connect, "Opens the stimulator's port; True when connected.")
+        .def_property("timeout", &TPythonPulsyn::Timeout, &TPythonPulsyn::SetTimeout)
+        .def_property_readonly("port_name", &TPythonPulsyn::PortName)
+        .def("Connect", &TPythonPulsyn::Connect)
         .def("ClearParadigm", &TPythonPulsyn::ClearParadigm)
         .def("CopyParadigm", &TPythonPulsyn::CopyParadigm, py::arg("DestParadigm"))
         .def("Trigger", &TPythonPulsyn::Trigger, py::arg("Channel"))
@@ -189,12 +265,9 @@ PYBIND11_MODULE(quorlib, m) {
         .def("SetChannelVoltage", &TPythonPulsyn::SetChannelVoltage, py::arg("Channel"), py::arg("Voltage"))
         .def("SetChannelDeltaV", &TPythonPulsyn::SetChannelDeltaV, py::arg("Channel"), py::arg("DeltaV"))
         .def("SetChannelShape", &TPythonPulsyn::SetChannelShape, py::arg("Channel"), py::arg("Shape"))
-        .def("ShowMonitor", &TPythonPulsyn::ShowMonitor,
-             "Echoes the traffic log so far, then every new entry, to standard error.")
+        .def("_traffic_so_far", &TPythonPulsyn::TrafficSoFar)
         .def(
             "SaveSessionCommands",
             [](TPythonPulsyn& self, const py::object& path) { self.SaveSessionCommands(FileNameArgument(path)); },
-            py::arg("FileName"), "Saves the traffic log as a Rich Text Format document.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", &TPythonPulsyn::Exit);
+            py::arg("FileName"));
 }
