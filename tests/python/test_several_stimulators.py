@@ -29,7 +29,7 @@ def test_two_ports_have_independent_connections_and_logs_and_one_port_is_shared(
         a.SaveSessionCommands(tmp_path / "first.rtf")
         b.SaveSessionCommands(tmp_path / "second.rtf")
         log_a, log_b = (tmp_path / "first.rtf").read_bytes(), (tmp_path / "second.rtf").read_bytes()
-        assert b">0003T4" in log_a and b"L1+500.0E-3R" not in log_a
+        assert b">0002T4" in log_a and b"L1+500.0E-3R" not in log_a
         assert b">0002T2" in log_b and b"Y2R" not in log_b
 
         # Ending one device's connection leaves the other's alone; it ends for every object
