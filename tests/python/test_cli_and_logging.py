@@ -72,6 +72,7 @@ def test_every_traffic_entry_goes_to_logging_and_ShowMonitor_writes_nothing_to_s
         sim, pulsyn, caplog, capfd):
     pulsyn.ChangeParadigm(1)  # reads what an earlier test's trigger still had coming
     with caplog.at_level(logging.DEBUG, logger="quorlib.traffic"):
+        caplog.clear()
         assert pulsyn.SetChannelDelay(2, 0.5)
     records = [r for r in caplog.records if r.name == "quorlib.traffic"]
     assert [(r.quorlib_sent, r.quorlib_data) for r in records] == [
