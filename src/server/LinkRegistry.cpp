@@ -1,6 +1,7 @@
 #include "LinkRegistry.h"
 
 #include <map>
+#include <vector>
 
 #include "server/ObjPulsyn.h"
 
@@ -61,15 +62,16 @@ void ReleaseLink(const std::string& device) {
 }
 
 void ReleaseAllLinks() {
-    std::map<std::string, std::shared_ptr<TfrmComm>> released;
-    released.swap(*links);
+    std::vector<std::shared_ptr<TfrmComm>> released;
+    for (auto& entry : *links) released.push_back(std::move(entry.second));
+    links->clear();
     frmComm.reset();
     released.clear();
 }
 
 void AbandonLinksAtExit() {
     new std::shared_ptr<TfrmComm>(std::move(frmComm));
-    new TLinks(std::move(table));
+    new TLinks(table);
     table.clear();
 }
 
