@@ -91,7 +91,7 @@ class Pulsyn(_quorlib.Pulsyn):
     fails raises PortError (an OSError, with errno); a device that went away PortLostError.
     """
 
-    def __init__(self, port: Optional[Union[str, "os.PathLike[str]"]] = None, timeout: float = 15.0) -> None:
+    def __init__(self, port: Optional[Union[str, os.PathLike[str]]] = None, timeout: float = 15.0) -> None:
         named = os.fspath(port) if port is not None else _port_from_environment()
         super().__init__(named, timeout)
         self._port_named = named is not None
@@ -202,7 +202,7 @@ class Pulsyn(_quorlib.Pulsyn):
         logger has none). Raises NotConnectedError before a connect."""
         show_traffic(self)
 
-    def SaveSessionCommands(self, FileName: Union[str, "os.PathLike[str]"]) -> None:
+    def SaveSessionCommands(self, FileName: Union[str, os.PathLike[str]]) -> None:
         """Saves this connection's traffic log as a Rich Text Format document (sent lines red,
         received green, with their times); an existing file is replaced. A file that cannot be
         created raises Error naming it and the system's reason."""
