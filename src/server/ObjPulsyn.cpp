@@ -201,6 +201,8 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
         ReleaseAllLinks();
     } else {
         ReleaseLink(device);
+        // This object's own link, its device gone, may be on the port the search finds.
+        if (FHasLink && !FLinkKey.empty() && !IsOpen(LinkOnDevice(FLinkKey))) ReleaseLink(FLinkKey);
     }
 #ifdef QUOR_AUTOMATION
     // The window and its port belong to the process and may outlive every object, so the
