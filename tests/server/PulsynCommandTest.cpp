@@ -132,6 +132,7 @@ TEST_F(CommandTest, AMissingReplyOrAnInterruptedWaitFailsWhenTheClientAsksForIt)
     EXPECT_EQ(quor::LastErrorInfo().Kind, quor::TFailureKind::Interrupted);
 #endif
 
+    ASSERT_TRUE(DeviceA().WaitForFrames(2, 3s));  // the interrupted command did go out
     DeviceA().Reset();
     EXPECT_EQ(p.SetChannelDelay(1, 0.25, &value), S_OK) << LastDescription();
     EXPECT_EQ(value, VARIANT_TRUE);
