@@ -45,6 +45,7 @@ std::optional<py::error_already_set> pendingSignal;
 
 bool SignalPending() {
     py::gil_scoped_acquire gil;
+    if (pendingSignal) return true;  // raised in Python code the link called (the traffic logging)
     if (PyErr_CheckSignals() == 0) return false;
     pendingSignal.emplace();  // takes the handler's exception
     return true;
@@ -91,6 +92,12 @@ void Call(Member&& member, TWait wait = TWait::MayWait) {
         status = member();
     }
     if (status < 0) RaiseFailure();
+    if (pendingSignal) {
+        // A signal whose handler ran in the traffic logging of a call that did not wait.
+        py::error_already_set signal = std::move(*pendingSignal);
+        pendingSignal.reset();
+        throw signal;
+    }
 }
 
 bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
@@ -226,7 +233,13 @@ PYBIND11_MODULE(_quorlib, m) {
                 const py::handle function(callable);
                 function(link.PortName(), entry.Sent, py::bytes(entry.Text));
             } catch (py::error_already_set& e) {
-                e.discard_as_unraisable("quorlib's traffic logging");  // logging never breaks a command
+                // Python code may run a signal's handler (Ctrl+C): its exception is raised by the
+                // waiting call. Any other failure of the logging never breaks a command.
+                if (e.matches(PyExc_Exception)) {
+                    e.discard_as_unraisable("quorlib's traffic logging");
+                } else if (!pendingSignal) {
+                    pendingSignal.emplace(std::move(e));
+                }
             }
         });
     });

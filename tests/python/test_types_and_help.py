@@ -90,7 +90,8 @@ def test_mypy_strict_accepts_the_example_and_a_typed_script_and_refuses_a_wrong_
     wrong = tmp_path / "wrong.py"
     wrong.write_text("import quorlib\nquorlib.Pulsyn().Trigger('1')\n")
     command = [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache")]
-    run = subprocess.run(command + [os.path.join(SOURCE, "examples", "session_linux.py"), str(typed)],
+    modules = [os.path.join(PACKAGE, name) for name in ("cli.py", "_ports.py", "_traffic.py", "_errors.py")]
+    run = subprocess.run(command + [os.path.join(SOURCE, "examples", "session_linux.py"), str(typed), *modules],
                          capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stdout + run.stderr
     run = subprocess.run(command + [str(wrong)], capture_output=True, text=True, timeout=300)

@@ -67,7 +67,7 @@ def list_ports() -> List[PortInfo]:
     if named:
         try:
             chosen = _quorlib.port_device(named)
-        except ValueError:
+        except RuntimeError:
             chosen = None  # a connect would refuse it
     devices = list(names)
     for device in sorted(glob.glob("/dev/ttyACM*") + glob.glob("/dev/ttyUSB*")):

@@ -69,34 +69,76 @@ def _named(text: str, names: Dict[str, int], what: str) -> int:
     raise UsageError(f"{what} must be one of {', '.join(names)} or a number, not {text!r}")
 
 
-Step = Tuple[str, Callable[[quorlib.Pulsyn], Optional[bool]]]
+Action = Callable[[quorlib.Pulsyn], Optional[bool]]
+Step = Tuple[str, Action]
 
 
-def _setter(name: str, member: str, value: Callable[[str, str], float]) -> Callable[[List[str]], Step]:
+def _channel_value(name: str, member: str, whole: bool) -> Callable[[List[str]], Step]:
+    """A setter: CH and a number, the step named after the command line's words."""
     def make(args: List[str]) -> Step:
-        channel, amount = _integer(args[0], "CH"), value(args[1], name.upper())
-        return (f"{name} {args[0]} {args[1]}", lambda p: getattr(p, member)(channel, amount))
+        channel = _integer(args[0], "CH")
+        amount: float = _integer(args[1], name.upper()) if whole else _number(args[1], name.upper())
+
+        def run(p: quorlib.Pulsyn) -> Optional[bool]:
+            result: bool = getattr(p, member)(channel, amount)
+            return result
+        return (f"{name} {args[0]} {args[1]}", run)
     return make
+
+
+def _paradigm(args: List[str]) -> Step:
+    number = _integer(args[0], "N")
+    return ("paradigm", lambda p: p.ChangeParadigm(number))
+
+
+def _copy(args: List[str]) -> Step:
+    number = _integer(args[0], "N")
+    return ("copy", lambda p: p.CopyParadigm(number))
+
+
+def _mode(args: List[str]) -> Step:
+    channel, mode = _integer(args[0], "CH"), _named(args[1], MODES, "MODE")
+    return ("mode", lambda p: p.ChangeChannelMode(channel, mode))
+
+
+def _shape(args: List[str]) -> Step:
+    channel, shape = _integer(args[0], "CH"), _named(args[1], SHAPES, "SHAPE")
+    return (f"shape {args[0]} {args[1]}", lambda p: p.SetChannelShape(channel, shape))
+
+
+def _trigger(args: List[str]) -> Step:
+    channel = _integer(args[0], "CH")
+    return ("trigger", lambda p: p.Trigger(channel))
+
+
+def _log(args: List[str]) -> Step:
+    return ("log", lambda p: p.SaveSessionCommands(args[0]))
+
+
+def _connect(args: List[str]) -> Step:
+    return ("connect", lambda p: None)
+
+
+def _clear(args: List[str]) -> Step:
+    return ("clear", lambda p: p.ClearParadigm())
 
 
 # name: (number of arguments, maker of the step)
 PARSERS: Dict[str, Tuple[int, Callable[[List[str]], Step]]] = {
-    "connect": (0, lambda a: ("connect", lambda p: None)),
-    "paradigm": (1, lambda a: ("paradigm", lambda p, n=_integer(a[0], "N"): p.ChangeParadigm(n))),
-    "clear": (0, lambda a: ("clear", lambda p: p.ClearParadigm())),
-    "copy": (1, lambda a: ("copy", lambda p, n=_integer(a[0], "N"): p.CopyParadigm(n))),
-    "mode": (2, lambda a: ("mode", lambda p, c=_integer(a[0], "CH"), m=_named(a[1], MODES, "MODE"):
-                           p.ChangeChannelMode(c, m))),
-    "shape": (2, lambda a: (f"shape {a[0]} {a[1]}", lambda p, c=_integer(a[0], "CH"), s=_named(a[1], SHAPES, "SHAPE"):
-                            p.SetChannelShape(c, s))),
-    "delay": (2, _setter("delay", "SetChannelDelay", _number)),
-    "duration": (2, _setter("duration", "SetChannelDuration", _number)),
-    "interval": (2, _setter("interval", "SetChannelInterval", _number)),
-    "count": (2, _setter("count", "SetChannelN", lambda t, w: _integer(t, w))),
-    "voltage": (2, _setter("voltage", "SetChannelVoltage", _number)),
-    "step": (2, _setter("step", "SetChannelDeltaV", _number)),
-    "trigger": (1, lambda a: ("trigger", lambda p, c=_integer(a[0], "CH"): p.Trigger(c))),
-    "log": (1, lambda a: ("log", lambda p, f=a[0]: p.SaveSessionCommands(f))),
+    "connect": (0, _connect),
+    "paradigm": (1, _paradigm),
+    "clear": (0, _clear),
+    "copy": (1, _copy),
+    "mode": (2, _mode),
+    "shape": (2, _shape),
+    "delay": (2, _channel_value("delay", "SetChannelDelay", whole=False)),
+    "duration": (2, _channel_value("duration", "SetChannelDuration", whole=False)),
+    "interval": (2, _channel_value("interval", "SetChannelInterval", whole=False)),
+    "count": (2, _channel_value("count", "SetChannelN", whole=True)),
+    "voltage": (2, _channel_value("voltage", "SetChannelVoltage", whole=False)),
+    "step": (2, _channel_value("step", "SetChannelDeltaV", whole=False)),
+    "trigger": (1, _trigger),
+    "log": (1, _log),
 }
 
 
