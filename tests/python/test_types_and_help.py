@@ -1,6 +1,7 @@
 """The stub (quorlib/__init__.pyi) agrees with the module, mypy --strict accepts the example
 and a typed script, and help() documents every member."""
 import ast
+import builtins
 import inspect
 import os
 import subprocess
@@ -41,6 +42,11 @@ def test_the_stub_names_every_public_name_and_the_same_parameters_in_the_same_or
         if isinstance(member, property):
             continue
         assert list(inspect.signature(member).parameters) == parameters, name
+
+    for node in tree.body:  # the exceptions derive from the same classes
+        if isinstance(node, ast.ClassDef) and issubclass(getattr(quorlib, node.name), BaseException):
+            bases = [getattr(quorlib, b.id, None) or getattr(builtins, b.id) for b in node.bases]
+            assert getattr(quorlib, node.name).__bases__ == tuple(bases), node.name
 
     for enumeration in (quorlib.ChannelModes, quorlib.ChannelShapes):
         node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == enumeration.__name__)
