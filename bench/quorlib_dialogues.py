@@ -5,6 +5,8 @@ done while a command waits for a late reply.
         build/native/tools/pulsyn-sim/pulsyn-sim [DIALOGUES]
 """
 import json
+import os
+import signal
 import socket
 import subprocess
 import sys
@@ -50,6 +52,31 @@ def main(simulator, dialogues=5000):
     p.SetChannelVoltage(1, 2.0)
     counter.join()
     print(f"another thread while a command waits 1 s: {during[0] / alone[0] * 100:.0f} % of its pace alone")
+
+    # Ctrl+C while a command waits for a silent device: from the signal to KeyboardInterrupt.
+    command("clear")
+    command("fault silence")
+    latencies = []
+    for _ in range(10):
+        command("reset")
+        command("fault silence")
+        sent = []
+
+        def press():
+            command("wait frames 1")
+            sent.append(time.perf_counter())
+            os.kill(os.getpid(), signal.SIGINT)
+
+        presser = threading.Thread(target=press)
+        presser.start()
+        try:
+            p.SetChannelVoltage(1, 2.0)
+        except KeyboardInterrupt:
+            latencies.append(time.perf_counter() - sent[0])
+        presser.join()
+    command("clear")
+    print(f"Ctrl+C during a 15 s wait: KeyboardInterrupt after {max(latencies) * 1000:.0f} ms at most "
+          f"({sum(latencies) / len(latencies) * 1000:.0f} ms on average, {len(latencies)} tries)")
 
     p.Connected = False
     command("quit")

@@ -2,29 +2,29 @@
 
     python3 session_linux.py [COM7 | --port=/dev/ttyACM0] [--log=session.rtf] [--monitor]
 
-COM7       the stimulator's port. QuorLib reads it from this program's command line by
-           itself: on Linux COM7 is the device in the environment variable QUORLIB_COM7,
-           otherwise /dev/ttyACM6. Without it, QuorLib takes the highest-numbered of
+COM7       the stimulator's port (on Linux COM7 is the device in the environment variable
+           QUORLIB_COM7, otherwise /dev/ttyACM6); --port= takes "COM7" or a device path.
+           Without either, QUORLIB_PORT names it, else QuorLib takes the highest-numbered of
            COM1 to COM24 whose device exists and opens.
---port=    the port as quorlib.Pulsyn(port=...) takes it: "COM7" or a device path. It
-           takes the place of the command line's choice.
 --log=     where to save the record of every byte exchanged (default: pulsyn-session.rtf
            in the current folder). The file is a Rich Text Format document.
---monitor  also echo that record to standard error, as it grows.
+--monitor  also show that record as it grows (the logger quorlib.traffic, on standard error).
 
 The calls are those of session_win32com.py; only the line that makes the object differs.
-Needs the quorlib module: build it and install it for your user once with
-    cmake --preset native && cmake --build --preset native --target install-quorlib-user
+Install quorlib once: pip install --user --no-build-isolation . (in the source folder).
+Two stimulators: make one object per port, quorlib.Pulsyn(port=...) each; each object sends
+only to its own device.
 """
 import os
 import sys
+from typing import Optional
 
 import quorlib
 
 refused = 0
 
 
-def report(what, accepted):
+def report(what: str, accepted: bool) -> None:
     """The value setters answer True when the stimulator accepted the value."""
     global refused
     if accepted:
@@ -34,25 +34,41 @@ def report(what, accepted):
         refused += 1
 
 
-def done(what):
+def done(what: str) -> None:
     """The other commands answer nothing; a wrong argument raises quorlib.Error."""
     print(f"  {what}: done")
 
 
 log_file = "pulsyn-session.rtf"
-port = None
+port: Optional[str] = None
 show_monitor = "--monitor" in sys.argv[1:]
 for arg in sys.argv[1:]:
     if arg.startswith("--log="):
         log_file = arg[len("--log="):]
     elif arg.startswith("--port="):
         port = arg[len("--port="):]
+    elif arg.upper().startswith("COM"):
+        port = arg
 log_file = os.path.abspath(log_file)
 
-with quorlib.Pulsyn(port=port) as p:  # on Windows: win32com.client.Dispatch("QuorLib.Pulsyn")
+
+
+def connected_stimulator(port: Optional[str]) -> quorlib.Pulsyn:
+    """The stimulator on that port, connected, or the program ends saying why."""
     print("Connecting to the stimulator...")
-    if not p.Connect():
-        sys.exit("No stimulator found. Name its port: python3 session_linux.py COM7 (or --port=/dev/ttyACM0)")
+    try:
+        p = quorlib.Pulsyn(port=port)  # on Windows: win32com.client.Dispatch("QuorLib.Pulsyn")
+        if p.Connect():
+            return p
+    except quorlib.PortError as error:  # an OSError: no such device, no permission, in use
+        sys.exit(f"Cannot open the stimulator's port: {error}")
+    except quorlib.ArgumentError as error:  # a port name that names no port
+        sys.exit(str(error))
+    sys.exit("No stimulator found. Name its port: python3 session_linux.py COM7 (or --port=/dev/ttyACM0)")
+
+
+# The end of the with-block disconnects, also when the block raises.
+with connected_stimulator(port) as p:
     print("Connected.")
     if show_monitor:
         p.ShowMonitor()
@@ -99,14 +115,16 @@ with quorlib.Pulsyn(port=port) as p:  # on Windows: win32com.client.Dispatch("Qu
     done("CopyParadigm 3")
 
     # A mistake: there is no channel 10. QuorLib refuses it before anything reaches the
-    # stimulator; quorlib.Error carries QuorLib's message.
+    # stimulator; quorlib.ArgumentError (a ValueError and a quorlib.Error) carries QuorLib's
+    # message. Other failures: quorlib.NotConnectedError, quorlib.PortLostError (a pulled
+    # cable), quorlib.NoReplyError (a TimeoutError: no answer within p.timeout seconds).
     print("A deliberate mistake:")
     try:
         p.SetChannelDelay(10, 0.5)
         print("  SetChannelDelay 10, 0.5 s: unexpectedly accepted")
         refused += 1
-    except quorlib.Error as error:
-        print(f"  SetChannelDelay 10, 0.5 s: quorlib.Error: {error}")
+    except quorlib.ArgumentError as error:
+        print(f"  SetChannelDelay 10, 0.5 s: quorlib.ArgumentError: {error}")
 
     p.SaveSessionCommands(log_file)
     done(f"SaveSessionCommands {log_file}")

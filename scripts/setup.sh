@@ -12,6 +12,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev python3-pybind11 pybind11-dev python3-pytest
+  python3-pip python3-setuptools python3-wheel python3-venv python3-build python3-mypy
   clang libclang-rt-14-dev
   mingw-w64 mingw-w64-tools
   wine64 wine32:i386 wine64-tools libwine-dev fonts-wine

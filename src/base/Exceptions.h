@@ -8,13 +8,32 @@
 
 namespace quor {
 
+// What kind of failure an exception reports, for clients that tell kinds apart (the Python
+// module raises an exception class per kind). The message is the same whatever the kind.
+enum class TFailureKind {
+    General,
+    Refused,       // an argument the library refuses; nothing was sent
+    Port,          // the serial port failed (opening, a transfer); SystemErrorCode says why
+    NotConnected,  // the object has no open connection
+    PortLost,      // the connected device went away
+    NoReply,       // the stimulator did not answer in time (only where the client asks for it)
+    Interrupted,   // the client's interrupt check stopped a wait
+};
+
 class Exception : public std::runtime_error {
 public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    explicit Exception(const std::string& message, TFailureKind kind = TFailureKind::General)
+        : std::runtime_error(message), FKind(kind) {}
     std::string Message() const { return what(); }
+    TFailureKind Kind() const { return FKind; }
+    // The system's error code behind the failure (errno natively); 0 when there is none.
+    virtual int32_t SystemErrorCode() const { return 0; }
     // Automation status that the exception asks the automation boundary to return
     // instead of the generic failure; 0 when it carries none.
     virtual int32_t StatusCode() const { return 0; }
+
+private:
+    TFailureKind FKind;
 };
 
 // Text that is not a number of the expected kind.

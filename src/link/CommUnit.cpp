@@ -25,6 +25,28 @@ std::function<void()>& PumpHook() {
     return hook;
 }
 
+std::function<bool()>& InterruptCheck() {
+    static std::function<bool()> check;
+    return check;
+}
+// "15", "0.25": a time limit as messages give it, in seconds.
+std::string SecondsText(std::chrono::milliseconds limit) {
+    std::string text = std::to_string(limit.count() / 1000);
+    if (const auto rest = limit.count() % 1000) {
+        std::string fraction = IntToDec(static_cast<uint64_t>(rest), 3);
+        while (fraction.back() == '0') fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text;
+}
+
+TfrmComm::TTrafficListener& TrafficListener() {
+    static TfrmComm::TTrafficListener listener;
+    return listener;
+}
+
+bool InterruptRequested() { return InterruptCheck() && InterruptCheck()(); }
+
 int operationsRunning = 0;  // of every link; they all run on the library's one thread
 }  // namespace
 
@@ -170,8 +192,9 @@ bool TfrmComm::PortLost() {
 void TfrmComm::CheckPortPresent() {
     if (!PortLost()) return;
     throw Exception("The stimulator's port " + PortName() +
-                    " was closed, perhaps unplugged: check its cable and power, then connect again "
-                    "(Connect, or set Connected to True).");
+                        " was closed, perhaps unplugged: check its cable and power, then connect again "
+                        "(Connect, or set Connected to True).",
+                    TFailureKind::PortLost);
 }
 
 int32_t TfrmComm::Transfer(const std::function<int32_t()>& Call) {
@@ -325,8 +348,13 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     bool header = true;
     bool stale = false;  // the frame being read answers an earlier command: it is logged and skipped
     int32_t length = 0;
+    bool interrupted = false;
     while (!deadline.Expired()) {
         Pump();
+        if (InterruptRequested()) {
+            interrupted = true;  // left like a reply that never came: a late one is skipped
+            break;
+        }
         bool progressed = false;
         if (CommState) {
             // Everything that has arrived is read in one piece and then taken apart, so that
@@ -369,6 +397,14 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     if (!CommState) SendBuffer.clear();
     DrainInput();
     if (result.empty() && FPrompts.PromptsOpen()) FPrompts.GiveUpOnOpenPrompts();
+    if (interrupted) throw Exception("Interrupted while waiting for the stimulator's reply to \"" + Command + "\".", TFailureKind::Interrupted);
+    if (result.empty() && MissingReplyFails && deadline.Expired()) {
+        throw Exception("The stimulator did not answer \"" + Command + "\" within " +
+                            SecondsText(ReplyTimeout) +
+                            " s: the command may or may not have taken effect. Check that the stimulator is switched "
+                            "on and its cable is plugged in.",
+                        TFailureKind::NoReply);
+    }
     return result;
 }
 
@@ -378,6 +414,10 @@ std::string TfrmComm::ParseErrorResult(const std::string& CommResult) {
     if (CommResult.compare(0, 3, "OK.") == 0) return {};
     return CommResult.size() > 3 ? CommResult.substr(3) : std::string();
 }
+
+void TfrmComm::SetInterruptCheck(std::function<bool()> check) { InterruptCheck() = std::move(check); }
+
+void TfrmComm::SetTrafficListener(TTrafficListener listener) { TrafficListener() = std::move(listener); }
 
 void TfrmComm::SetPumpHookForTesting(std::function<void()> hook) { PumpHook() = std::move(hook); }
 
@@ -389,7 +429,8 @@ void TfrmComm::Pump() {
 void TfrmComm::PumpFor(const TDeadline& Deadline) {
     while (!Deadline.Expired()) {
         Pump();
-        WaitForMessages(Deadline.Remaining());
+        if (InterruptRequested()) throw Exception("Interrupted while waiting.", TFailureKind::Interrupted);
+        WaitForMessages(Deadline.RemainingAtMost(kLongestQuietWait));
     }
     Pump();
 }
@@ -402,7 +443,9 @@ void TfrmComm::Wait(float sec) {
 
 void TfrmComm::AddText(const std::string& Text, bool Send) {
     TOperation operation(*this);
-    FLog.Append({"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send});
+    TTrafficEntry entry{"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send};
+    if (TrafficListener()) TrafficListener()(*this, entry);
+    FLog.Append(std::move(entry));
     Pump();
 }
 

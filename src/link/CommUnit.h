@@ -80,6 +80,18 @@ public:
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     std::chrono::milliseconds ReopenPause = DefaultReopenPause;
 
+    // Whether a dialogue whose reply never came fails (TFailureKind::NoReply) instead of
+    // returning an empty reply as a silent device's.
+    bool MissingReplyFails = false;
+    // Asked at every pass of a wait, on the library's thread: when it returns true, the
+    // waiting dialogue stops and fails with TFailureKind::Interrupted (the Python module
+    // asks whether Ctrl+C was pressed). Empty: never.
+    static void SetInterruptCheck(std::function<bool()> check);
+    // Told every traffic entry of every link as it is logged (the Python module hands them
+    // to its logging). Empty: nobody.
+    using TTrafficListener = std::function<void(const TfrmComm& link, const TTrafficEntry& entry)>;
+    static void SetTrafficListener(TTrafficListener listener);
+
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
     // Whether an operation of any link is running on this thread's stack (the caller was

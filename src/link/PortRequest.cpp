@@ -14,7 +14,8 @@ TPortRequest ParsePortRequest(const std::string& text) {
     } else {
         throw Exception("\"" + text +
                         "\" is not a port: name the stimulator's port as COM1, COM2, ... (e.g. \"COM7\") "
-                        "or by its device path (e.g. \"/dev/ttyACM0\").");
+                        "or by its device path (e.g. \"/dev/ttyACM0\").",
+                        TFailureKind::Refused);
     }
     return request;
 }

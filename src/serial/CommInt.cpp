@@ -81,7 +81,7 @@ void TCustomComm::Open() {
 void TCustomComm::OpenDevice() {
     int32_t error = 0;
     FHandle.Reset(platform::OpenComm(FDeviceName, error));
-    if (!Enabled()) RaiseCommError("Error accessing specified device", error);
+    if (!Enabled()) RaiseCommError(platform::OpenFailureText(FDeviceName, error), error);
     if (!platform::IsCommDevice(FHandle.Get())) {
         CloseDevice();
         RaiseCommError("Invalid device handle, access denied", -1);

@@ -99,8 +99,9 @@ using TCommEvent = std::function<void(TCommEventThread* Sender, uint32_t Status)
 
 class ECommError : public Exception {
 public:
-    ECommError(const std::string& message, int32_t code) : Exception(message), ErrorCode(code) {}
+    ECommError(const std::string& message, int32_t code) : Exception(message, TFailureKind::Port), ErrorCode(code) {}
     int32_t ErrorCode;
+    int32_t SystemErrorCode() const override { return ErrorCode > 0 ? ErrorCode : 0; }
 };
 // Raises ECommError: Message + " (Error: <Code>) ", ErrorCode = Code.
 [[noreturn]] void RaiseCommError(const std::string& Message, int32_t Code);

@@ -11,7 +11,9 @@
 #include <linux/serial.h>
 #include <sys/epoll.h>
 #endif
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <climits>
 #include <map>
+#include <string>
 
 #include "base/Deadline.h"
 #include "base/MainThread.h"
@@ -93,6 +96,30 @@ bool ModemLineCall(int fd, unsigned long request, int bits, int32_t& error) {
 }
 
 }  // namespace
+
+std::string OpenFailureText(const std::string& name, int32_t error) {
+    const std::string text = "Error accessing specified device " + name;
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return text + ": there is no such device. Check that the stimulator is plugged in and switched on, and "
+                          "which port it is on (ls /dev/ttyACM* /dev/ttyUSB*)";
+        case EACCES:
+        case EPERM: {
+            // Serial devices belong to a group whose members may open them (dialout on Debian).
+            struct stat info {};
+            const group* owner = stat(name.c_str(), &info) == 0 ? getgrgid(info.st_gid) : nullptr;
+            const std::string group = owner && std::string(owner->gr_name) != "root" ? owner->gr_name : "dialout";
+            return text + ": permission denied. Add your user to the " + group + " group (sudo usermod -aG " + group +
+                   " $USER), then log out and in again";
+        }
+        case EBUSY:
+            return text + ": another program is using it. Close that program, then connect again";
+        default:
+            return text;
+    }
+}
 
 THandle OpenComm(const std::string& name, int32_t& error) {
     const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

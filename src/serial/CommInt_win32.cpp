@@ -28,6 +28,8 @@ constexpr size_t kFlagsOffset = 8;
 
 }  // namespace
 
+std::string OpenFailureText(const std::string&, int32_t) { return "Error accessing specified device"; }
+
 THandle OpenComm(const std::string& name, int32_t& error) {
     HANDLE h = CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);

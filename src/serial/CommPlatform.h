@@ -25,6 +25,10 @@ extern const int32_t kInvalidParameterError;
 
 // Opens the device exclusively for overlapped (non-blocking) use; kInvalidHandle on failure.
 THandle OpenComm(const std::string& name, int32_t& error);
+// The fixed text of the failure to open the device `name` with the system's `error`: on
+// Windows "Error accessing specified device"; on POSIX that text naming the device, with
+// advice for a missing device, a refused permission and a device in use.
+std::string OpenFailureText(const std::string& name, int32_t error);
 // True when the handle is a communications (terminal) device.
 bool IsCommDevice(THandle handle);
 void CloseComm(THandle handle);

@@ -2,7 +2,10 @@
 // call (Err.Description in VBScript, the exception message in Python or C#).
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "base/Exceptions.h"
 
 namespace quor {
 
@@ -16,7 +19,11 @@ struct TErrorInfoRecord {
     std::string InterfaceId;
     std::string Source;
     std::string Description;
+    TFailureKind Kind = TFailureKind::General;
+    int32_t SystemErrorCode = 0;  // errno behind a port failure; 0 when none
 };
+// Records the kind of the failure just reported (after SetPulsynErrorInfo).
+void SetFailureDetails(TFailureKind kind, int32_t systemErrorCode);
 // The record of the last failure on this thread; empty strings when none.
 const TErrorInfoRecord& LastErrorInfo();
 void ClearErrorInfo();

@@ -12,6 +12,11 @@ void SetPulsynErrorInfo(const std::string& description) {
     g_record = {kIPulsynIdText, kPulsynProgId, description};
 }
 
+void SetFailureDetails(TFailureKind kind, int32_t systemErrorCode) {
+    g_record.Kind = kind;
+    g_record.SystemErrorCode = systemErrorCode;
+}
+
 const TErrorInfoRecord& LastErrorInfo() { return g_record; }
 void ClearErrorInfo() { g_record = {}; }
 

@@ -5,7 +5,10 @@
 #include "base/WideText.h"
 #endif
 #include "link/CommUnit.h"
+#include "link/PortChoice.h"
+#include "link/PortNames.h"
 #include "server/ErrorInfo.h"
+#include "server/LinkRegistry.h"
 #ifdef QUOR_AUTOMATION
 #include "server/ComServer.h"
 #endif
@@ -13,9 +16,7 @@
 
 namespace quor {
 
-std::shared_ptr<TfrmComm> frmComm;
-
-void AbandonLinkAtExit() { new std::shared_ptr<TfrmComm>(std::move(frmComm)); }
+void AbandonLinkAtExit() { AbandonLinksAtExit(); }
 
 namespace {
 
@@ -37,7 +38,7 @@ bool InRange(int32_t value, uint32_t low, uint32_t high) {
 }
 
 void Require(bool condition, const char* message) {
-    if (!condition) throw Exception(message);
+    if (!condition) throw Exception(message, TFailureKind::Refused);
 }
 
 constexpr char kModeLetters[] = {'O', 'F', 'N', 'G', 'C', 'T', 'W'};
@@ -62,13 +63,19 @@ void RequireExactCount(int32_t count) {
                   " is beyond the counts a call can pass)"
             : std::to_string(toward_zero) + " or " + std::to_string(away_from_zero);
     throw Exception("Range Error: N Value " + std::to_string(count) +
-                    " has more than four significant digits, which the stimulator cannot take exactly: use " +
-                    nearest + ".");
+                        " has more than four significant digits, which the stimulator cannot take exactly: use " +
+                        nearest + ".",
+                    TFailureKind::Refused);
 }
 
-// Lets go of the window; it is destroyed now, or when its running operation returns. (Its
-// destructor reports nothing: the port is closed either way.)
-void ReleaseWindow() { frmComm.reset(); }
+const char* const kNotConnected = "Not connected to the stimulator: call Connect (or set Connected to True) first.";
+
+// The device a requested port opens: the registry's key for it.
+std::string DeviceOf(const TPortRequest& request) {
+    return request.Device.empty() ? PortDeviceName(request.Number) : request.Device;
+}
+
+bool IsOpen(const std::shared_ptr<TfrmComm>& link) { return link && link->Port() > 0 && !link->PortLost(); }
 
 // An early-bound caller can pass a null pointer for a result; writing through it would crash
 // the host, which no handler catches.
@@ -85,35 +92,80 @@ HRESULT ReportFailure(const std::string& message, int32_t status) {
     return status < 0 ? static_cast<HRESULT>(status) : E_UNEXPECTED;
 }
 
-std::string EncodeDeviceNumber(double Value) {
-    TQuorValue value;
-    value.SetAsDouble(Value);
-    return value.PulsynValue();
+HRESULT ReportFailure(const Exception& failure) {
+    const HRESULT status = ReportFailure(failure.Message(), failure.StatusCode());
+#ifndef _WIN32
+    SetFailureDetails(failure.Kind(), failure.SystemErrorCode());
+#endif
+    return status;
 }
 
-std::shared_ptr<TfrmComm> TPulsyn::Window() {
-    if (!frmComm) {
-        throw Exception("Not connected to the stimulator: call Connect (or set Connected to True) first.");
+std::string EncodeDeviceNumber(double Value) {
+    try {
+        TQuorValue value;
+        value.SetAsDouble(Value);
+        return value.PulsynValue();
+    } catch (const Exception& e) {
+        throw Exception(e.Message(), TFailureKind::Refused);  // a value refused before any traffic
     }
-    return frmComm;
+}
+
+std::shared_ptr<TfrmComm> TPulsyn::MonitorWindow() const {
+    std::shared_ptr<TfrmComm> link = FConnecting ? FPendingLink.lock() : nullptr;
+    if (!link && FHasLink) link = LinkOnDevice(FLinkKey);
+    if (link) return link;
+    const std::shared_ptr<TfrmComm> latest = LatestLink();
+    if (FConnected && LinkPolicy() == TLinkPolicy::OneLinkPerProcess && latest && latest->Port() > 0) {
+        // One connection per process: another object's connect replaced this object's.
+        throw Exception("Not connected to the stimulator on " + FLinkName + " any more: another object connected to " +
+                            latest->PortName() +
+                            ", and QuorLib keeps one connection per process. Call Connect (or set Connected to True) "
+                            "to connect this object again.",
+                        TFailureKind::NotConnected);
+    }
+    throw Exception(kNotConnected, TFailureKind::NotConnected);
+}
+
+std::shared_ptr<TfrmComm> TPulsyn::Window() const {
+    std::shared_ptr<TfrmComm> link = MonitorWindow();
+    // A connect that found no port leaves a link without one: nothing can be sent.
+    if (link->Port() <= 0) throw Exception(kNotConnected, TFailureKind::NotConnected);
+    if (FReplyTimeout) link->ReplyTimeout = *FReplyTimeout;
+    link->MissingReplyFails = FMissingReplyFails;
+    return link;
 }
 
 void TPulsyn::CheckChannel(LONG Channel) {
     Require(InRange(Channel, 1, 9), "Channel Error: Channel Parameter must be between 1 and 9.");
 }
 
-bool TPulsyn::CommandSucceeded(const std::string& Command) {
+bool TPulsyn::CommandSucceeded(const std::string& Command) const {
     const std::string reply = Window()->Dialogue(Command);
     return !reply.empty() && reply[0] == 'O';
 }
 
-bool TPulsyn::IsConnected() const {
-    return FConnected && frmComm && frmComm->Port() > 0 && !frmComm->PortLost();
-}
+bool TPulsyn::IsConnected() const { return FConnected && IsOpen(LinkOnDevice(FLinkKey)); }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
     if (!Value) return NullResultPointer("Connected");
     return RunGuarded([&] { *Value = IsConnected() ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+std::optional<TPortRequest> TPulsyn::PortToOpen() const {
+    if (FRequestedPort) return FRequestedPort;
+    if (!FUsesHostPortChoice) return std::nullopt;
+    const int32_t named = PortNamedByHost();
+    if (named <= 0) return std::nullopt;
+    TPortRequest request;
+    request.Number = named;
+    return request;
+}
+
+void TPulsyn::AdoptLink(const std::string& Key, const std::shared_ptr<TfrmComm>& Link) {
+    FHasLink = true;
+    FLinkKey = Key;
+    FLinkName = Link->Port() > 0 ? Link->PortName() : std::string();
+    FConnected = Link->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
@@ -123,7 +175,9 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     if (wanted ? IsConnected() : !(FConnected || FConnecting)) return;
     if (!wanted) {
         FConnected = VARIANT_FALSE;
-        ReleaseWindow();
+        FConnectCancelled = FConnecting;
+        if (FConnecting && frmComm && frmComm == FPendingLink.lock()) frmComm.reset();
+        if (!FLinkKey.empty()) ReleaseLink(FLinkKey);
         return;
     }
     // A connect that arrives inside a running operation (from a button handler, say) would
@@ -132,22 +186,62 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
         throw Exception("Cannot change the connection while a command is waiting for the stimulator's reply: "
                         "wait until that call has returned.");
     }
-    ReleaseWindow();
+    FConnected = VARIANT_FALSE;
+    const std::optional<TPortRequest> request = PortToOpen();
+    // An open link on the device is shared; without a port named, the latest open link is
+    // (the device the process's latest connect found), so two objects of one script that
+    // name no port talk to one stimulator.
+    const std::string device = request ? DeviceOf(*request) : std::string();
+    const std::shared_ptr<TfrmComm> open = request ? LinkOnDevice(device) : LatestLink();
+    if (IsOpen(open)) {
+        const std::string key = request ? device : open->Comm32().DeviceName();
+        AdoptLink(key, open);
+        if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess || !request) AddLink(key, open);  // now the latest
+        return;
+    }
+    // The link it replaces (its device gone, or with one link per process any other) lets go
+    // of its port first, so that the port can be opened again.
+    if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess) {
+        ReleaseAllLinks();
+    } else {
+        ReleaseLink(device);
+        // This object's own link, its device gone, may be on the port the search finds.
+        if (FHasLink && !FLinkKey.empty() && !IsOpen(LinkOnDevice(FLinkKey))) ReleaseLink(FLinkKey);
+    }
 #ifdef QUOR_AUTOMATION
     // The window and its port belong to the process and may outlive every object, so the
     // library may not be unloaded under them.
     TComServer::KeepLoaded();
 #endif
     const auto link = std::make_shared<TfrmComm>();
+    // While the port is chosen and opened, the new link is the process's latest (its window
+    // can be shown meanwhile); it is recorded as the device's link once its port is open.
     frmComm = link;
+    FPendingLink = link;
     FConnecting = true;
+    FConnectCancelled = false;
     struct TConnecting {
-        bool& Flag;
-        ~TConnecting() { Flag = false; }
-    } connecting{FConnecting};
-    link->Init(FRequestedPort);
-    // A disconnect delivered during the port search has let go of this link.
-    FConnected = frmComm == link && link->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        TPulsyn& Object;
+        ~TConnecting() {
+            Object.FConnecting = false;
+            // A connect that raised or was cancelled leaves no link behind.
+            const std::shared_ptr<TfrmComm> pending = Object.FPendingLink.lock();
+            if (pending && frmComm == pending) frmComm.reset();
+            Object.FPendingLink.reset();
+        }
+    } connecting{*this};
+    if (request) {
+        link->Init(*request);
+    } else {
+        const int32_t found = FindPort(*link);
+        if (found > 0) link->OpenPort(found);
+    }
+    // A disconnect of this object delivered during the port search cancels the connect.
+    if (FConnectCancelled) return;
+    const std::string key = link->Port() > 0 ? link->Comm32().DeviceName() : std::string();
+    AddLink(key, link);
+    AdoptLink(key, link);
+    FPendingLink.reset();
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
@@ -290,11 +384,11 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDeltaV(LONG Channel, double DeltaV,
 
 // The monitor window: shown on request, and its log saved as Rich Text Format.
 HRESULT STDMETHODCALLTYPE TPulsyn::ShowMonitor() {
-    return RunGuarded([&] { Window()->ShowMonitor(); });
+    return RunGuarded([&] { MonitorWindow()->ShowMonitor(); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::SaveSessionCommands(BSTR FileName) {
-    return RunGuarded([&] { Window()->SaveSessionCommands(BstrToUtf8(FileName)); });
+    return RunGuarded([&] { MonitorWindow()->SaveSessionCommands(BstrToUtf8(FileName)); });
 }
 
 }  // namespace quor

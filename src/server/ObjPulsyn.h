@@ -11,11 +11,13 @@
 // crossing into the host would end it).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "base/Exceptions.h"
 #include "link/PortRequest.h"
 #include "server/AutomationTypes.h"
 #ifdef QUOR_AUTOMATION
@@ -35,11 +37,12 @@ struct TPulsynBase {};
 #endif
 #define QUOR_METHOD HRESULT STDMETHODCALLTYPE
 
-// The one monitor window with its port, shared by every TPulsyn of the process; created
-// and let go only by writing Connected. A link let go while one of its operations runs
-// (a disconnect that a host delivered inside a command) is destroyed when that returns.
+// The link of the latest connect (the process's one link with the automation server; see
+// server/LinkRegistry.h for how objects find theirs); null when it has been let go. A link
+// let go while one of its operations runs (a disconnect that a host delivered inside a
+// command) is destroyed when that returns.
 extern std::shared_ptr<TfrmComm> frmComm;
-// At process exit: the link is neither closed nor destroyed (see DllMain).
+// At process exit: the links are neither closed nor destroyed (see DllMain).
 void AbandonLinkAtExit();
 
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one.
@@ -81,17 +84,42 @@ public:
     // The port this object connects to instead of the host's command line and the search
     // (the Python module's port= argument); none: chosen as usual.
     void SetRequestedPort(std::optional<TPortRequest> Port) { FRequestedPort = std::move(Port); }
+    // Whether a connect without a requested port reads the host's command line and
+    // QUORLIB_PORT before it searches (the Python module resolves the port itself).
+    void SetUsesHostPortChoice(bool Value) { FUsesHostPortChoice = Value; }
+    // How long this object's commands wait for the stimulator's reply; none: the link's own.
+    void SetReplyTimeout(std::optional<std::chrono::milliseconds> Timeout) { FReplyTimeout = Timeout; }
+    // Whether a command whose reply never came fails (with TFailureKind::NoReply) instead of
+    // reading as no acknowledgement; the automation interface reports False, as it always has.
+    void SetMissingReplyFails(bool Value) { FMissingReplyFails = Value; }
+    // The port this object connected to, as messages name it ("COM7", "/dev/ttyACM0"); empty
+    // before its first connect.
+    const std::string& ConnectedPortName() const { return FLinkName; }
+    // This object's link, for clients that read its log themselves; raises as the members do
+    // without a connection.
+    std::shared_ptr<TfrmComm> ConnectedLink() const { return MonitorWindow(); }
 
 protected:
     VARIANT_BOOL FConnected = VARIANT_FALSE;
     bool FConnecting = false;  // this object's connect is running (a disconnect may cancel it)
+    bool FConnectCancelled = false;  // a disconnect arrived while this object's connect ran
     std::optional<TPortRequest> FRequestedPort;
+    bool FUsesHostPortChoice = true;
+    std::optional<std::chrono::milliseconds> FReplyTimeout;
+    bool FMissingReplyFails = false;
+    std::weak_ptr<TfrmComm> FPendingLink;  // the link this object's running connect opens
+    bool FHasLink = false;  // a connect of this object made or found a link
+    std::string FLinkKey;   // the device of this object's link (see LinkRegistry.h)
+    std::string FLinkName;  // its port as messages name it
 
-    // The window, or a clear failure when the client has not connected. The caller holds it
-    // for as long as it uses it.
-    static std::shared_ptr<TfrmComm> Window();
+    // This object's link with its port open, or a clear failure when the object is not
+    // connected (never connected, its port never opened, or its link let go or replaced).
+    // The caller holds it for as long as it uses it.
+    std::shared_ptr<TfrmComm> Window() const;
+    // This object's link also when its connect found no port: its log can be shown and saved.
+    std::shared_ptr<TfrmComm> MonitorWindow() const;
     static void CheckChannel(LONG Channel);
-    static bool CommandSucceeded(const std::string& Command);
+    bool CommandSucceeded(const std::string& Command) const;
 
 private:
     void WriteConnected(VARIANT_BOOL Value);
@@ -99,7 +127,10 @@ private:
     // to a port that is still there: otherwise the object reads as not connected, and
     // connecting again opens the port afresh.
     bool IsConnected() const;
-    static void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
+    // The port a connect opens without a search: requested, or named by the host.
+    std::optional<TPortRequest> PortToOpen() const;
+    void AdoptLink(const std::string& Key, const std::shared_ptr<TfrmComm>& Link);
+    void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };
 
@@ -108,6 +139,7 @@ private:
 template <class Body>
 HRESULT RunGuarded(Body&& body);
 HRESULT ReportFailure(const std::string& message, int32_t status);
+HRESULT ReportFailure(const Exception& failure);
 
 }  // namespace quor
 

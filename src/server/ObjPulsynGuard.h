@@ -26,7 +26,7 @@ HRESULT RunGuarded(Body&& body) {
         body();
         return S_OK;
     } catch (const Exception& e) {
-        return ReportFailure(e.Message(), e.StatusCode());
+        return ReportFailure(e);
     } catch (const std::bad_alloc&) {
         return ReportFailure("Out of memory", 0);
     } catch (const std::exception& e) {

@@ -8,6 +8,7 @@
 #include "MonitorTestSupport.h"
 #include "base/HostInfo.h"
 #include "link/PortNames.h"
+#include "server/LinkRegistry.h"
 #include "server/ObjPulsyn.h"
 
 #ifdef _WIN32
@@ -209,7 +210,7 @@ protected:
     void SetUp() override {
         MonitorTest::SetUp();
         Link.reset();
-        quor::frmComm.reset();
+        quor::ReleaseAllLinks();
         quor::SetHostArgumentsForTesting(&NoArguments);
 #ifdef _WIN32
         quor::SetDosDeviceQueryForTesting([](const char*, char*, uint32_t) -> uint32_t { return 0; });
@@ -220,7 +221,7 @@ protected:
 #endif
     }
     void TearDown() override {
-        quor::frmComm.reset();
+        quor::ReleaseAllLinks();
         quor::SetHostArgumentsForTesting(nullptr);
 #ifdef _WIN32
         quor::SetDosDeviceQueryForTesting(nullptr);

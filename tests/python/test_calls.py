@@ -1,6 +1,7 @@
 """The calls of a session reach the device as the automation server sends them, and their
 results come back as Python values."""
 import enum
+import inspect
 import os
 import re
 
@@ -61,8 +62,8 @@ def test_the_names_are_those_of_the_type_library():
         # out-value is the result.
         names = [p.split()[-1].split("*")[-1] for p in parameters.split(",") if "[in]" in p]
         assert callable(getattr(quorlib.Pulsyn, member))
-        signature = getattr(quorlib.Pulsyn, member).__doc__.splitlines()[0]
-        assert re.findall(r"(\w+): ", signature)[1:] == names, signature
+        signature = inspect.signature(getattr(quorlib.Pulsyn, member))
+        assert list(signature.parameters)[1:] == names, signature
 
     for name in ("ChannelModes", "ChannelShapes"):
         body = re.search(r"enum %s\s*\{(.*?)\}" % name, idl, re.S).group(1)

@@ -93,3 +93,15 @@ def test_a_program_may_end_while_connected_and_its_port_argument_wins_over_its_c
         assert [t["channel"] for t in device.state()["triggers"]] == [5]
     finally:
         device.stop()
+
+
+def test_the_interpreters_command_line_names_no_port(tmp_path, sim):
+    # A script whose name begins with "com" (once: ''pare.py'' is not a valid integer value)
+    # and a COM argument: neither is read; QUORLIB_PORT names the port, else the search runs.
+    script = tmp_path / "compare.py"
+    script.write_text("import quorlib, sys\nprint(quorlib.Pulsyn().Connect())\n")
+    environment = dict(os.environ, **{f"QUORLIB_COM{n}": str(tmp_path / "none") for n in range(1, 25)})
+    environment.pop("QUORLIB_PORT", None)
+    run = subprocess.run([sys.executable, str(script), "COM3"], env=environment, capture_output=True, text=True,
+                         timeout=60)
+    assert (run.returncode, run.stdout, run.stderr) == (0, "False\n", "")

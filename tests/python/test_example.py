@@ -21,7 +21,7 @@ def test_the_linux_example_session_programs_the_device_and_saves_its_log(tmp_pat
         lines = run.stdout.splitlines()
         assert "Connected." in lines and lines[-1] == "Session complete."
         steps = [line.strip() for line in lines if line.startswith("  ")]
-        mistake = "SetChannelDelay 10, 0.5 s: quorlib.Error: " + CHANNEL_ERROR
+        mistake = "SetChannelDelay 10, 0.5 s: quorlib.ArgumentError: " + CHANNEL_ERROR
         assert mistake in steps
         others = [s for s in steps if s != mistake]
         assert len(others) == 23 and all(s.endswith((": accepted", ": done")) for s in others), others

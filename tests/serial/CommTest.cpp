@@ -1,6 +1,7 @@
 // The port itself: closed and open behaviour, messages and codes, transfers, line settings.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -122,8 +123,17 @@ TEST(CommOpen, RefusesWhatIsNotASerialDevice) {
     EXPECT_FALSE(comm.Enabled());
     std::remove(file.c_str());
 
-    comm.SetDeviceName(testing::TempDir() + "no-such-port");
+    const std::string missing = testing::TempDir() + "no-such-port";
+    comm.SetDeviceName(missing);
+#ifdef _WIN32
     EXPECT_EQ(CommErrorOf([&] { comm.Open(); }, &code), "Error accessing specified device (Error: 2) ");
+#else
+    // Linux names the device and says what to check.
+    EXPECT_EQ(CommErrorOf([&] { comm.Open(); }, &code),
+              "Error accessing specified device " + missing +
+                  ": there is no such device. Check that the stimulator is plugged in and switched on, and which port "
+                  "it is on (ls /dev/ttyACM* /dev/ttyUSB*) (Error: 2) ");
+#endif
     EXPECT_EQ(code, 2);  // ERROR_FILE_NOT_FOUND and ENOENT alike
     EXPECT_FALSE(comm.Enabled());
     EXPECT_EQ(TThread::LiveThreads(), 0);
@@ -146,10 +156,24 @@ TEST_F(CommOnLine, OpenTwiceRaisesAndLeavesThePortWorking) {
     // refuses it through the share mode; Wine does not enforce that on devices.)
     TestComm other;
     other.SetDeviceName(line.PortName());
-    EXPECT_EQ(CommErrorOf([&] { other.Open(); }), "Error accessing specified device (Error: 16) ");
+    EXPECT_EQ(CommErrorOf([&] { other.Open(); }), "Error accessing specified device " + line.PortName() +
+                                                     ": another program is using it. Close that program, then "
+                                                     "connect again (Error: 16) ");
     EXPECT_FALSE(other.Enabled());
 #endif
 }
+
+#ifndef _WIN32
+// A device the user may not open: the advice names the group that owns it (tests run as root,
+// who may open anything, so the text is asked for directly).
+TEST(CommOpenFailureText, PermissionAdviceNamesTheDevicesGroup) {
+    const std::string text = quor::platform::OpenFailureText("/dev/null", EACCES);
+    EXPECT_EQ(text.rfind("Error accessing specified device /dev/null: permission denied. Add your user to the ", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("sudo usermod -aG "), std::string::npos) << text;
+    EXPECT_NE(quor::platform::OpenFailureText("/nowhere/x", EACCES).find("Add your user to the dialout group (sudo usermod -aG dialout $USER)"), std::string::npos);
+}
+#endif
 
 TEST_F(CommOnLine, SettingsThatNeedAClosedPortRaiseOnlyWhenChanged) {
     comm.SetReadBufSize(8092);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "PulsynTestSupport.h"
+#include "server/ErrorInfo.h"
 #include "base/MainThread.h"
 
 using namespace std::chrono_literals;
@@ -103,6 +104,39 @@ TEST_F(CommandTest, RefusedOrMissingAcknowledgementIsFalseWithSuccess) {
     // Commands that ignore the answer succeed without one.
     EXPECT_EQ(p.ChangeParadigm(2), S_OK);
     EXPECT_EQ(DeviceA().Frames(), (Frames{"V1+7.500E+0R", "S1BR", "L1+500.0E-3R", "Y2R"}));
+}
+
+// A client that asks for it (the Python module) gets a failure instead of False when the reply
+// never comes, and a wait its interrupt check stops fails at once; the link stays usable.
+TEST_F(CommandTest, AMissingReplyOrAnInterruptedWaitFailsWhenTheClientAsksForIt) {
+    p.SetMissingReplyFails(true);
+    p.SetReplyTimeout(300ms);
+    DeviceA().SetFault("silence");
+    value = 12345;
+    EXPECT_EQ(p.SetChannelDelay(1, 0.5, &value), E_UNEXPECTED);
+    EXPECT_EQ(value, 12345);
+    EXPECT_EQ(LastDescription(), "The stimulator did not answer \"L1+500.0E-3\" within 0.3 s: the command may or may "
+                                 "not have taken effect. Check that the stimulator is switched on and its cable is "
+                                 "plugged in.");
+#ifndef _WIN32
+    EXPECT_EQ(quor::LastErrorInfo().Kind, quor::TFailureKind::NoReply);
+#endif
+
+    p.SetReplyTimeout(10s);  // an interrupt that did not end the wait would cost these
+    int asked = 0;
+    quor::TfrmComm::SetInterruptCheck([&] { return ++asked > 0; });
+    EXPECT_EQ(p.ChangeParadigm(4), E_UNEXPECTED);
+    quor::TfrmComm::SetInterruptCheck(nullptr);
+    EXPECT_EQ(LastDescription(), "Interrupted while waiting for the stimulator's reply to \"Y4\".");
+#ifndef _WIN32
+    EXPECT_EQ(quor::LastErrorInfo().Kind, quor::TFailureKind::Interrupted);
+#endif
+
+    ASSERT_TRUE(DeviceA().WaitForFrames(2, 3s));  // the interrupted command did go out
+    DeviceA().Reset();
+    EXPECT_EQ(p.SetChannelDelay(1, 0.25, &value), S_OK) << LastDescription();
+    EXPECT_EQ(value, VARIANT_TRUE);
+    EXPECT_EQ(DeviceA().Frames(), Frames{"L1+250.0E-3R"});
 }
 
 struct Refusal {

@@ -1,5 +1,5 @@
-// Connecting: which port the link takes, the connection flag of each object, and the one
-// window that all objects of the process share.
+// Connecting: which port the link takes, the connection flag of each object, and which
+// link each object sends through.
 #include <cstdlib>
 #include <thread>
 #ifdef _WIN32
@@ -7,6 +7,7 @@
 #endif
 
 #include "PulsynTestSupport.h"
+#include "link/PortNames.h"
 
 using namespace std::chrono_literals;
 using quor::TPulsyn;
@@ -23,51 +24,107 @@ VARIANT_BOOL ConnectedOf(TPulsyn& p) {
     return value;
 }
 
-#ifdef _WIN32
-constexpr int kInvalidHandleCode = 6;  // ERROR_INVALID_HANDLE
-#else
-constexpr int kInvalidHandleCode = 9;  // EBADF
-#endif
 
-TEST_F(ConnectionTest, ObjectsShareOneWindowAndKeepTheirOwnFlag) {
-    TPulsyn a, b;
-    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
-    // Without a window every member that needs one says what to do.
-    EXPECT_EQ(a.ClearParadigm(), E_UNEXPECTED);
-    EXPECT_NE(LastDescription().find("call Connect"), std::string::npos) << LastDescription();
+const std::string kNotConnected = "Not connected to the stimulator: call Connect (or set Connected to True) first.";
 
-    ConnectTo(a);
-    quor::TfrmComm* first = quor::frmComm.get();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->Port(), kPortA);
-    // Connecting again on the same object searches nothing and sends nothing.
-    ASSERT_EQ(a.put_Connected(VARIANT_TRUE), S_OK);
-    ASSERT_EQ(a.put_Connected(1), S_OK);  // any non-zero value is true
-    VARIANT_BOOL value = 0;
-    ASSERT_EQ(a.Connect(&value), S_OK);
-    EXPECT_EQ(value, VARIANT_TRUE);
-    EXPECT_EQ(quor::frmComm.get(), first);
+std::string PortText(int port) { return "COM" + std::to_string(port); }
 
-    // B connects: A's window is replaced, the new one serves both, A still reads true.
-    Args({"COM" + std::to_string(kPortB)});
-    ConnectTo(b);
-    EXPECT_NE(quor::frmComm.get(), nullptr);
-    EXPECT_EQ(quor::frmComm->Port(), kPortB);
-    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
-    ASSERT_EQ(a.ChangeParadigm(6), S_OK);
-    EXPECT_EQ(DeviceB().Frames(), Frames{"Y6R"});
-    EXPECT_TRUE(DeviceA().Frames().empty());
-
-    // Disconnecting destroys the window for everybody; doing it twice does nothing.
-    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(quor::frmComm, nullptr);
-    EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
-    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
-    EXPECT_NE(LastDescription().find("Not connected"), std::string::npos) << LastDescription();
+// The traffic log of the link open on a port, as one text.
+std::string LogOf(int port) {
+    const auto link = quor::LinkOnDevice(quor::PortDeviceName(port));
+    std::string text;
+    if (link)
+        for (const quor::TTrafficEntry& entry : link->Log().Entries()) text += entry.Text;
+    return text;
 }
 
-TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndDialoguesSendNothing) {
+// Natively every device has its own link: two objects on two ports, commands interleaved,
+// each device gets exactly its own frames; objects naming the same port share its link.
+TEST_F(ConnectionTest, WithALinkPerDeviceEachObjectSendsOnlyToTheDeviceItConnectedTo) {
+    quor::SetLinkPolicy(quor::TLinkPolicy::OneLinkPerDevice);
+    TPulsyn a, b, a2;
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
+    // Without a connection every member that needs one says what to do.
+    EXPECT_EQ(a.ClearParadigm(), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+
+    ConnectTo(a);
+    Args({PortText(kPortB)});
+    ConnectTo(b);
+    Args({PortText(kPortA)});
+    ConnectTo(a2);
+    // Connecting again on the same object searches nothing and sends nothing.
+    VARIANT_BOOL value = 0;
+    ASSERT_EQ(a.put_Connected(1), S_OK);  // any non-zero value is true
+    ASSERT_EQ(a.Connect(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_TRUE);
+
+    ASSERT_EQ(a.ChangeParadigm(6), S_OK);
+    ASSERT_EQ(b.ChangeParadigm(4), S_OK);
+    ASSERT_EQ(a2.Trigger(2), S_OK);
+    ASSERT_EQ(b.ChangeChannelMode(1, cmTrain), S_OK);
+    ASSERT_EQ(a.ChangeChannelMode(3, cmGate), S_OK);
+    ASSERT_TRUE(DeviceA().WaitForFrames(3, 3s));
+    EXPECT_EQ(DeviceA().Frames(), (Frames{"Y6R", "T2", "MT3R"}));
+    EXPECT_EQ(DeviceB().Frames(), (Frames{"Y4R", "MN1R"}));
+    // Each link logs its own traffic.
+    EXPECT_NE(LogOf(kPortA).find(">0003Y6R"), std::string::npos);
+    EXPECT_EQ(LogOf(kPortA).find("Y4R"), std::string::npos);
+    EXPECT_NE(LogOf(kPortB).find(">0003Y4R"), std::string::npos);
+    EXPECT_EQ(LogOf(kPortB).find("Y6R"), std::string::npos);
+
+    // Disconnecting B leaves A's objects connected; a disconnect on A's port ends it for
+    // every object on that port; doing it twice does nothing.
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    ASSERT_EQ(a2.put_Connected(VARIANT_FALSE), S_OK);
+    ASSERT_EQ(a2.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
+    EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(b.ChangeParadigm(1), E_UNEXPECTED);
+    EXPECT_EQ(quor::frmComm, nullptr);
+}
+
+// The automation server keeps one connection per process: a connect to another port
+// replaces it, and the objects on the old port read False and send nothing (before, their
+// commands went to the new port's device); objects on the new link's port keep working.
+TEST_F(ConnectionTest, WithOneLinkPerProcessAReplacedObjectReadsFalseAndSendsNothing) {
+    quor::SetLinkPolicy(quor::TLinkPolicy::OneLinkPerProcess);
+    TPulsyn a, b, a2;
+    ConnectTo(a);
+    Args({PortText(kPortB)});
+    ConnectTo(b);
+    EXPECT_EQ(quor::frmComm->Port(), kPortB);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
+    EXPECT_EQ(a.ChangeParadigm(6), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), "Not connected to the stimulator on " + PortText(kPortA) +
+                                     " any more: another object connected to " + PortText(kPortB) +
+                                     ", and QuorLib keeps one connection per process. Call Connect (or set "
+                                     "Connected to True) to connect this object again.");
+    ASSERT_EQ(b.ChangeParadigm(4), S_OK);
+
+    // A connect to A's port again: b is the replaced one now, a works again beside a2.
+    Args({PortText(kPortA)});
+    ConnectTo(a2);
+    EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
+    EXPECT_EQ(b.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    ASSERT_EQ(a.ChangeParadigm(5), S_OK);
+    ASSERT_EQ(a2.ChangeParadigm(3), S_OK);
+    // The replaced object's disconnect leaves the process's link alone.
+    ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(ConnectedOf(a2), VARIANT_TRUE);
+    EXPECT_TRUE(DeviceB().WaitForIdle(3s));
+    EXPECT_EQ(DeviceA().Frames(), (Frames{"Y5R", "Y3R"}));
+    EXPECT_EQ(DeviceB().Frames(), Frames{"Y4R"});
+}
+
+// A connect that found no port leaves the window (its log can be shown and saved), but
+// nothing can be sent: every command says to connect, as without a connection. (Before,
+// dialogues reported success and a trigger wrote to a closed port: "Write error".)
+TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayNotConnected) {
     Args({});
     SetCandidatePorts({});
     TPulsyn p;
@@ -76,21 +133,35 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndDialoguesSendNothing) {
     EXPECT_EQ(value, VARIANT_FALSE);
     ASSERT_NE(quor::frmComm, nullptr);  // the window stays
     EXPECT_EQ(quor::frmComm->Port(), -1);
-    EXPECT_EQ(p.ChangeParadigm(2), S_OK);
+    EXPECT_EQ(p.ChangeParadigm(2), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
     value = 12345;
-    EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), S_OK);
-    EXPECT_EQ(value, VARIANT_FALSE);
-    // A send-only command still writes, to a closed port, and reports that.
+    EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), E_UNEXPECTED);
+    EXPECT_EQ(value, 12345);
     EXPECT_EQ(p.Trigger(4), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), "Write error (Error: " + std::to_string(kInvalidHandleCode) + ") ");
-    // A copy fails before it writes: its question for the selected paradigm gets no answer.
+    EXPECT_EQ(LastDescription(), kNotConnected);
     EXPECT_EQ(p.CopyParadigm(3), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), "CopyParadigm Error: Cannot read current paradigm number.");
+    EXPECT_EQ(LastDescription(), kNotConnected);
     EXPECT_TRUE(DeviceA().Frames().empty());
     EXPECT_TRUE(DeviceB().Frames().empty());
     // Writing false on an object that never connected leaves the window alone.
     ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
     EXPECT_NE(quor::frmComm, nullptr);
+}
+
+// A connect that raised (the named port's device is missing) leaves no link behind: the next
+// command says to connect, not a write error on a port that never opened.
+TEST_F(ConnectionTest, ACommandAfterAConnectThatRaisedSaysNotConnected) {
+    Args({"COM15"});  // COM15 names no device
+    TPulsyn p;
+    VARIANT_BOOL value = 12345;
+    EXPECT_EQ(p.Connect(&value), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription().rfind("Error accessing specified device", 0), 0u) << LastDescription();
+    EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(p.ChangeParadigm(2), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(quor::frmComm, nullptr);
 }
 
 TEST_F(ConnectionTest, TheLastComArgumentNamesThePort) {
@@ -113,7 +184,7 @@ TEST_F(ConnectionTest, AComArgumentThatIsNoNumberFailsTheConnection) {
     EXPECT_EQ(LastDescription(), "''mands.txt'' is not a valid integer value");
     EXPECT_EQ(value, 12345);
     EXPECT_EQ(ConnectedOf(p), VARIANT_FALSE);
-    EXPECT_NE(quor::frmComm, nullptr);
+    EXPECT_EQ(quor::frmComm, nullptr);  // the argument is read before anything is opened
     EXPECT_EQ(p.put_Connected(VARIANT_TRUE), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), "''mands.txt'' is not a valid integer value");
 }

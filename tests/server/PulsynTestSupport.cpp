@@ -4,6 +4,7 @@
 #include "base/MainThread.h"
 #include "link/PortNames.h"
 #include "server/ErrorInfo.h"
+#include "server/LinkRegistry.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,7 +18,8 @@ using namespace std::chrono_literals;
 namespace bench {
 
 void PulsynTest::SetUp() {
-    quor::frmComm.reset();
+    FPolicy = quor::LinkPolicy();
+    quor::ReleaseAllLinks();
     DeviceA().Reset();
     DeviceB().Reset();
     SetCandidatePorts({kPortA, kPortA2, kPortB, kPortB2});
@@ -38,7 +40,8 @@ void PulsynTest::TearDown() {
         } catch (...) {
         }
     }
-    quor::frmComm.reset();
+    quor::ReleaseAllLinks();
+    quor::SetLinkPolicy(FPolicy);
     quor::SetHostArgumentsForTesting(nullptr);
     quor::SetDosDeviceQueryForTesting(nullptr);
 }

@@ -12,6 +12,7 @@
 
 #include "SimBench.h"
 #include "link/CommUnit.h"
+#include "server/LinkRegistry.h"
 #include "server/ObjPulsyn.h"
 
 namespace bench {
@@ -34,6 +35,7 @@ protected:
 
 private:
     std::vector<std::string> FArguments;
+    quor::TLinkPolicy FPolicy{};
 };
 
 }  // namespace bench

@@ -1,0 +1,286 @@
+// quorlib._quorlib: the stimulator control object for Python on Linux, under the pure-Python
+// package quorlib (which adds the exception classes, the port list, the command line and
+// logging of the traffic).
+//
+// Pulsyn has the members of IPulsyn with the same names, argument order and results, so that
+// a script written for the automation server on Windows runs here by changing the line that
+// makes the object. The out-values of the interface are return values (Python bool),
+// Connected is a property, and a failed call raises the quorlib exception class of its kind
+// with the library's own message.
+//
+// Threads: the library belongs to the thread that first used it (see RequireLibraryThread).
+// Making a Pulsyn binds that thread, so its calls work however the interpreter schedules
+// threads. On that thread a call runs with the GIL released, so other Python threads go on
+// while it waits for the device; on any other thread the call keeps the GIL and goes
+// straight to the member, whose first step, the library's thread check, refuses it. So no
+// second thread ever gets past that check while a command waits.
+//
+// Ctrl+C: while a call waits, the link asks at every pass (at least every 50 ms) whether a
+// signal is pending; Python's handler then runs (KeyboardInterrupt), the wait ends as if the
+// reply never came (a late reply is skipped), and the handler's exception is raised.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "base/MainThread.h"
+#include "link/CommUnit.h"
+#include "link/PortNames.h"
+#include "link/PortRequest.h"
+#include "server/ErrorInfo.h"
+#include "server/ObjPulsyn.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// The exception a signal handler raised while a call waited (KeyboardInterrupt for Ctrl+C),
+// raised again once the call has returned. Touched only with the GIL held.
+std::optional<py::error_already_set> pendingSignal;
+
+bool SignalPending() {
+    py::gil_scoped_acquire gil;
+    if (pendingSignal) return true;  // raised in Python code the link called (the traffic logging)
+    if (PyErr_CheckSignals() == 0) return false;
+    pendingSignal.emplace();  // takes the handler's exception
+    return true;
+}
+
+// The quorlib exception class for a kind of failure (quorlib/_errors.py).
+py::object ErrorClass(quor::TFailureKind kind) {
+    const py::module_ errors = py::module_::import("quorlib._errors");
+    switch (kind) {
+        case quor::TFailureKind::Refused: return errors.attr("ArgumentError");
+        case quor::TFailureKind::Port: return errors.attr("PortError");
+        case quor::TFailureKind::NotConnected: return errors.attr("NotConnectedError");
+        case quor::TFailureKind::PortLost: return errors.attr("PortLostError");
+        case quor::TFailureKind::NoReply: return errors.attr("NoReplyError");
+        default: return errors.attr("Error");
+    }
+}
+
+[[noreturn]] void RaiseFailure() {
+    const quor::TErrorInfoRecord& info = quor::LastErrorInfo();
+    if (info.Kind == quor::TFailureKind::Interrupted && pendingSignal) {
+        py::error_already_set signal = std::move(*pendingSignal);
+        pendingSignal.reset();
+        throw signal;
+    }
+    py::object error = info.Kind == quor::TFailureKind::Port
+                           ? ErrorClass(info.Kind)(info.Description, info.SystemErrorCode)
+                           : ErrorClass(info.Kind)(info.Description);
+    PyErr_SetObject(error.get_type().ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+enum class TWait { MayWait, Never };
+
+// Runs one member and raises its failure. Members that may wait for the device or the
+// port release the GIL on the library's thread (see the top of the file).
+template <class Member>
+void Call(Member&& member, TWait wait = TWait::MayWait) {
+    HRESULT status;
+    if (wait == TWait::Never || quor::IsAnotherThreadThanMain()) {
+        status = member();
+    } else {
+        py::gil_scoped_release released;
+        status = member();
+    }
+    if (status < 0) RaiseFailure();
+    if (pendingSignal) {
+        // A signal whose handler ran in the traffic logging of a call that did not wait.
+        py::error_already_set signal = std::move(*pendingSignal);
+        pendingSignal.reset();
+        throw signal;
+    }
+}
+
+bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
+
+class TPythonPulsyn {
+public:
+    TPythonPulsyn(const std::optional<std::string>& port, double timeout) {
+        quor::BindMainThread();
+        // The module never reads the interpreter's command line: a script's own arguments
+        // are no port names. quorlib.Pulsyn passes QUORLIB_PORT in as port.
+        FObject.SetUsesHostPortChoice(false);
+        FObject.SetMissingReplyFails(true);
+        SetTimeout(timeout);
+        // Made on another thread than the library's, the object could never be used: say so
+        // now, with the library's message, rather than at its first call.
+        Call([&] {
+            return quor::RunGuarded([&] {
+                if (port) FObject.SetRequestedPort(quor::ParsePortRequest(*port));
+            });
+        }, TWait::Never);
+    }
+
+    void ChangeParadigm(LONG paradigm) { Call([&] { return FObject.ChangeParadigm(paradigm); }); }
+    void ChangeChannelMode(LONG channel, LONG mode) {
+        // Any number reaches the member, which refuses those that are no mode.
+        Call([&] { return FObject.ChangeChannelMode(channel, static_cast<ChannelModes>(mode)); });
+    }
+    bool GetConnected() {
+        VARIANT_BOOL value = VARIANT_FALSE;
+        Call([&] { return FObject.get_Connected(&value); }, TWait::Never);
+        return IsTrue(value);
+    }
+    void SetConnected(bool value) {
+        Call([&] { return FObject.put_Connected(value ? VARIANT_TRUE : VARIANT_FALSE); });
+    }
+    bool Connect() { return Result([&](VARIANT_BOOL* value) { return FObject.Connect(value); }); }
+    void ClearParadigm() { Call([&] { return FObject.ClearParadigm(); }); }
+    void CopyParadigm(LONG destination) { Call([&] { return FObject.CopyParadigm(destination); }); }
+    void Trigger(LONG channel) { Call([&] { return FObject.Trigger(channel); }); }
+    void ConnectChannel(LONG channel1, LONG channel2) {
+        Call([&] { return FObject.ConnectChannel(channel1, channel2); });
+    }
+    void DisconnectChannel(LONG channel1, LONG channel2) {
+        Call([&] { return FObject.DisconnectChannel(channel1, channel2); });
+    }
+    bool SetChannelDelay(LONG channel, double delay) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelDelay(channel, delay, value); });
+    }
+    bool SetChannelDuration(LONG channel, double duration) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelDuration(channel, duration, value); });
+    }
+    bool SetChannelInterval(LONG channel, double interval) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelInterval(channel, interval, value); });
+    }
+    bool SetChannelN(LONG channel, LONG count) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelN(channel, count, value); });
+    }
+    bool SetChannelVoltage(LONG channel, double voltage) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelVoltage(channel, voltage, value); });
+    }
+    bool SetChannelDeltaV(LONG channel, double step) {
+        return Result([&](VARIANT_BOOL* value) { return FObject.SetChannelDeltaV(channel, step, value); });
+    }
+    bool SetChannelShape(LONG channel, LONG shape) {
+        return Result([&](VARIANT_BOOL* value) {
+            return FObject.SetChannelShape(channel, static_cast<ChannelShapes>(shape), value);
+        });
+    }
+    void SaveSessionCommands(const std::u16string& fileName) {
+        std::u16string name = fileName;  // the member takes a mutable automation string
+        Call([&] { return FObject.SaveSessionCommands(name.data()); });
+    }
+
+    double Timeout() const { return FTimeout; }
+    void SetTimeout(double seconds) {
+        if (!(seconds > 0 && seconds <= 3600)) {
+            PyErr_SetObject(ErrorClass(quor::TFailureKind::Refused).ptr(),
+                            py::str("timeout must be a number of seconds above 0 and at most 3600, not {!r}")
+                                .attr("format")(seconds)
+                                .ptr());
+            throw py::error_already_set();
+        }
+        FTimeout = seconds;
+        FObject.SetReplyTimeout(std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000))));
+    }
+    std::string PortName() const { return FObject.ConnectedPortName(); }
+    // The connection's log so far, as (port, sent, bytes) entries.
+    py::list TrafficSoFar() {
+        std::shared_ptr<quor::TfrmComm> link;
+        Call([&] { return quor::RunGuarded([&] { link = FObject.ConnectedLink(); }); }, TWait::Never);
+        py::list entries;
+        for (const quor::TTrafficEntry& entry : link->Log().Entries())
+            entries.append(py::make_tuple(link->PortName(), entry.Sent, py::bytes(entry.Text)));
+        return entries;
+    }
+
+private:
+    template <class Member>
+    bool Result(Member&& member) {
+        VARIANT_BOOL value = VARIANT_FALSE;
+        Call([&] { return member(&value); });
+        return IsTrue(value);
+    }
+
+    quor::TPulsyn FObject;
+    double FTimeout = 15;
+};
+
+// A path given as str, bytes or os.PathLike, as the automation string the member takes.
+std::u16string FileNameArgument(const py::object& path) {
+    const py::str name = py::module_::import("os").attr("fsdecode")(path);
+    return name.cast<std::u16string>();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_quorlib, m) {
+    m.doc() = "The native half of quorlib: the control object over the library's device link.";
+    m.attr("__version__") = QUOR_VERSION;
+    quor::TfrmComm::SetInterruptCheck(SignalPending);
+
+    m.def("set_traffic_listener", [](const py::object& listener) {
+        if (listener.is_none()) {
+            quor::TfrmComm::SetTrafficListener(nullptr);
+            return;
+        }
+        // Kept for the life of the process: the library may outlive the interpreter's objects.
+        PyObject* const callable = listener.inc_ref().ptr();
+        quor::TfrmComm::SetTrafficListener([callable](const quor::TfrmComm& link, const quor::TTrafficEntry& entry) {
+            if (!Py_IsInitialized()) return;
+            py::gil_scoped_acquire gil;
+            try {
+                const py::handle function(callable);
+                function(link.PortName(), entry.Sent, py::bytes(entry.Text));
+            } catch (py::error_already_set& e) {
+                // Python code may run a signal's handler (Ctrl+C): its exception is raised by the
+                // waiting call. Any other failure of the logging never breaks a command.
+                if (e.matches(PyExc_Exception)) {
+                    e.discard_as_unraisable("quorlib's traffic logging");
+                } else if (!pendingSignal) {
+                    pendingSignal.emplace(std::move(e));
+                }
+            }
+        });
+    });
+    m.def("candidate_ports", [] {
+        // The ports the search tries, lowest first, with the devices they name.
+        py::list ports;
+        for (const std::string& name : quor::ListVCPPorts()) {
+            const int number = std::stoi(name.substr(7));  // "\\.\COMn"
+            ports.append(py::make_tuple(number, quor::PortDeviceName(number)));
+        }
+        return ports;
+    });
+    m.def("port_device", [](const std::string& port) {
+        const quor::TPortRequest request = quor::ParsePortRequest(port);
+        return request.Device.empty() ? quor::PortDeviceName(request.Number) : request.Device;
+    });
+
+    py::class_<TPythonPulsyn>(m, "Pulsyn")
+        .def(py::init<const std::optional<std::string>&, double>(), py::arg("port") = py::none(),
+             py::arg("timeout") = 15.0)
+        .def("ChangeParadigm", &TPythonPulsyn::ChangeParadigm, py::arg("ParadigmNumber"))
+        .def("ChangeChannelMode", &TPythonPulsyn::ChangeChannelMode, py::arg("Channel"), py::arg("Mode"))
+        .def_property("Connected", &TPythonPulsyn::GetConnected, &TPythonPulsyn::SetConnected)
+        .def_property("timeout", &TPythonPulsyn::Timeout, &TPythonPulsyn::SetTimeout)
+        .def_property_readonly("port_name", &TPythonPulsyn::PortName)
+        .def("Connect", &TPythonPulsyn::Connect)
+        .def("ClearParadigm", &TPythonPulsyn::ClearParadigm)
+        .def("CopyParadigm", &TPythonPulsyn::CopyParadigm, py::arg("DestParadigm"))
+        .def("Trigger", &TPythonPulsyn::Trigger, py::arg("Channel"))
+        .def("ConnectChannel", &TPythonPulsyn::ConnectChannel, py::arg("Channel1"), py::arg("Channel2"))
+        .def("DisconnectChannel", &TPythonPulsyn::DisconnectChannel, py::arg("Channel1"), py::arg("Channel2"))
+        .def("SetChannelDelay", &TPythonPulsyn::SetChannelDelay, py::arg("Channel"), py::arg("Delay"))
+        .def("SetChannelDuration", &TPythonPulsyn::SetChannelDuration, py::arg("Channel"), py::arg("Duration"))
+        .def("SetChannelInterval", &TPythonPulsyn::SetChannelInterval, py::arg("Channel"), py::arg("Interval"))
+        .def("SetChannelN", &TPythonPulsyn::SetChannelN, py::arg("Channel"), py::arg("N"))
+        .def("SetChannelVoltage", &TPythonPulsyn::SetChannelVoltage, py::arg("Channel"), py::arg("Voltage"))
+        .def("SetChannelDeltaV", &TPythonPulsyn::SetChannelDeltaV, py::arg("Channel"), py::arg("DeltaV"))
+        .def("SetChannelShape", &TPythonPulsyn::SetChannelShape, py::arg("Channel"), py::arg("Shape"))
+        .def("_traffic_so_far", &TPythonPulsyn::TrafficSoFar)
+        .def(
+            "SaveSessionCommands",
+            [](TPythonPulsyn& self, const py::object& path) { self.SaveSessionCommands(FileNameArgument(path)); },
+            py::arg("FileName"));
+}

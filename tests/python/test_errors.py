@@ -1,0 +1,69 @@
+"""The exception classes Python code catches, and the reply wait (timeout=)."""
+import errno
+
+import pytest
+
+import quorlib
+
+
+def test_a_refused_argument_is_a_ValueError_and_sends_nothing(sim, pulsyn):
+    for call in (lambda: pulsyn.Trigger(0), lambda: pulsyn.SetChannelDelay(1, 4000.0),
+                 lambda: pulsyn.SetChannelN(1, 12345), lambda: pulsyn.SetChannelVoltage(1, float("nan")),
+                 lambda: quorlib.Pulsyn(port="ttyACM0"), lambda: quorlib.Pulsyn(timeout=0)):
+        with pytest.raises(quorlib.ArgumentError) as raised:
+            call()
+        assert isinstance(raised.value, ValueError) and isinstance(raised.value, quorlib.Error)
+    assert sim.frames() == []
+
+
+def test_a_port_that_cannot_be_opened_is_an_OSError_with_errno_and_the_path(tmp_path):
+    missing = str(tmp_path / "ttyACM9")
+    with pytest.raises(quorlib.PortError) as raised:
+        quorlib.Pulsyn(port=missing).Connect()
+    assert isinstance(raised.value, OSError) and raised.value.errno == errno.ENOENT
+    assert missing in str(raised.value) and "(Error: 2)" in str(raised.value)
+
+    not_a_tty = tmp_path / "plain-file"
+    not_a_tty.write_text("")
+    not_a_tty.chmod(0)
+    with pytest.raises(quorlib.PortError) as raised:
+        quorlib.Pulsyn(port=str(not_a_tty)).Connect()
+    if raised.value.errno == errno.EACCES:  # not when the tests run as root
+        assert "dialout" in str(raised.value)
+
+
+def test_without_a_connection_commands_raise_NotConnectedError():
+    p = quorlib.Pulsyn(port="/dev/null/never")
+    with pytest.raises(quorlib.NotConnectedError, match=r"^Not connected to the stimulator: call Connect"):
+        p.Trigger(1)
+
+
+def test_a_reply_that_never_comes_is_a_TimeoutError_after_the_objects_timeout(sim, pulsyn):
+    pulsyn.timeout = 0.3
+    try:
+        sim.command("fault silence")
+        with pytest.raises(quorlib.NoReplyError) as raised:
+            pulsyn.SetChannelVoltage(1, 2.0)
+        assert isinstance(raised.value, TimeoutError)
+        assert str(raised.value).startswith('The stimulator did not answer "V1+2.000E+0" within 0.3 s')
+        with pytest.raises(quorlib.NoReplyError):
+            pulsyn.ChangeParadigm(3)
+        sim.command("clear")
+        assert pulsyn.SetChannelVoltage(1, 2.5) is True  # the late replies are skipped
+    finally:
+        pulsyn.timeout = 15
+    assert pulsyn.timeout == 15.0
+
+
+def test_a_lost_port_is_its_own_class(tmp_path):
+    from conftest import Simulator
+    device = Simulator()
+    try:
+        p = quorlib.Pulsyn(port=device.path)
+        assert p.Connect()
+        device.command("fault hangup")
+        with pytest.raises(quorlib.PortLostError):
+            p.SetChannelVoltage(1, 1.0)
+        p.Connected = False
+    finally:
+        device.stop()
