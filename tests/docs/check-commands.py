@@ -51,6 +51,11 @@ NOT_RUN = {
         "writes the module into the user's own site-packages",
     "dialogue_bench --memory": "a benchmark of a million dialogues (minutes)",
     "python3 session.py": "a stand-in name for the reader's own script",
+    "python3 -m venv": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
+    "~/lab-venv/bin/pip": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
+    "python3 -m pip install": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
+    "python3 -m build": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
+    "pip uninstall quorlib": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
 }
 
 
@@ -112,8 +117,9 @@ class Run:
         shutil.copy(source / "examples" / "session_linux.py", self.scratch)
         self.env = {**os.environ, "WINEPREFIX": str(self.scratch / "prefix"), "QUORLIB_COM7": self.line,
                     "PYTHONPATH": os.environ.get("QUOR_QUORLIB_DIR", str(binary / "python")),
+                    # python3 is Debian's, as on the reader's machine: the module is built for it.
                     "PATH": os.pathsep.join([str(binary / "tools" / "pulsyn-sim"), str(binary / "tools" / "quorval"),
-                                             os.environ["PATH"]])}
+                                             "/usr/bin", os.environ["PATH"]])}
 
     def close(self):
         subprocess.run([str(self.sim_program), "--ask", self.port, "quit"], capture_output=True, timeout=60)

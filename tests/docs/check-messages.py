@@ -33,7 +33,7 @@ NOT_PRODUCED_BY_A_TEST = {
 CODE_SPAN = re.compile(r"(?<!`)`([^`]+)`(?!`)")
 # <n>, <value>, <full name>, "...", and a port named as an example (COM7) stand for any text.
 PLACEHOLDER = re.compile(r"<[^<>]*[a-z][^<>]*>|\.\.\.|\bCOM\d+\b")
-CALL = re.compile(r"^(p\.|Set |ok = |If |cscript |setx |[A-Z][A-Za-z]+ -?\d|[A-Z][A-Za-z]+\(|[A-Z][A-Za-z]+ = )")
+CALL = re.compile(r"^(p\.|Set |ok = |If |cscript |setx |python3 |[A-Z][A-Za-z]+ -?\d|[A-Z][A-Za-z]+\(|[A-Z][A-Za-z]+ = )")
 
 
 def messages(reference):
