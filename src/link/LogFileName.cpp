@@ -1,7 +1,6 @@
 #include "LogFileName.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "base/Exceptions.h"
 #include "base/TextConvert.h"
@@ -15,11 +14,7 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-std::string CodePointText(char16_t c) {
-    char text[8];
-    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
-    return text;
-}
+std::string CodePointText(char16_t c) { return "U+" + IntToHex(c); }  // a surrogate has four digits
 
 // The name as a message shows it: a NUL as \0, an unpaired surrogate as U+FFFD.
 std::string Shown(std::u16string_view name) {
