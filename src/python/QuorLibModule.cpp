@@ -114,8 +114,8 @@ public:
     }
     void ShowMonitor() { Call([&] { return FObject.ShowMonitor(); }); }
     void SaveSessionCommands(const std::u16string& fileName) {
-        std::u16string name = fileName;  // the member takes a mutable automation string
-        Call([&] { return FObject.SaveSessionCommands(name.data()); });
+        // With its length: a NUL inside the name is refused, not taken as its end.
+        Call([&] { return FObject.SaveSessionCommands(std::u16string_view(fileName)); });
     }
 
     // The end of a with-block: disconnects, also when the block raised (which then goes on).
