@@ -14,7 +14,7 @@ namespace quor {
 
 namespace {
 
-enum class TParameterKind { Unchecked, WholeNumber, Number };
+enum class TParameterKind { Unchecked, WholeNumber, Number, Text, Boolean };
 
 // A variant's value with every by-reference level taken away (VBScript passes variables by
 // reference). Owns a copy only when it had to make one.
@@ -112,6 +112,8 @@ TParameterKind KindOf(ITypeInfo* info, const ELEMDESC& parameter) {
     switch (parameter.tdesc.vt) {
         case VT_I4: return TParameterKind::WholeNumber;
         case VT_R8: return TParameterKind::Number;
+        case VT_BSTR: return TParameterKind::Text;
+        case VT_BOOL: return TParameterKind::Boolean;
         case VT_USERDEFINED: {  // the enumerations of modes and shapes
             TComPtr<ITypeInfo> referenced;
             TYPEATTR* attributes = nullptr;
@@ -156,14 +158,18 @@ public:
     const FUNCDESC* operator->() const { return FDescription; }
     explicit operator bool() const { return FDescription != nullptr; }
 
-    // The parameter's name in the type library ("Channel", "Delay").
-    std::string ParameterName(UINT parameter) const {
+    // The member's name and its parameters' names in the type library ("Trigger",
+    // "Channel"); an unnamed parameter (a property's value) is named by the member.
+    std::vector<std::string> Names() const {
         std::vector<BSTR> names(FDescription->cParams + 1u, nullptr);
         UINT count = 0;
         FInfo->GetNames(FDescription->memid, names.data(), static_cast<UINT>(names.size()), &count);
-        std::string name = parameter + 1 < count && names[parameter + 1] ? ToUtf8(names[parameter + 1]) : "Value";
-        for (UINT i = 0; i < count; ++i) SysFreeString(names[i]);
-        return name;
+        std::vector<std::string> result;
+        for (UINT i = 0; i < names.size(); ++i) {
+            result.push_back(i < count && names[i] ? ToUtf8(names[i]) : result.empty() ? "Value" : result[0]);
+            SysFreeString(names[i]);
+        }
+        return result;
     }
 
 private:
@@ -180,6 +186,64 @@ TNumberFormat FormatOf(LCID locale) {
     return {ToUtf8(separator)};
 }
 
+// Checks every argument a parameter type says how to judge; raises for the first refused,
+// with `index` at it. Replaces each checked number in `arguments` by its exact value.
+void CheckArguments(ITypeInfo* info, const TFunction& function, const DISPPARAMS& params, LCID locale,
+                    std::vector<VARIANT>& arguments, UINT& index) {
+    const std::vector<std::string> names = function.Names();
+    // The parameters a caller passes: all but the result.
+    std::vector<std::string> wanted;
+    for (SHORT i = 0; i < function->cParams; ++i) {
+        if (!(function->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) wanted.push_back(names[i + 1]);
+    }
+    index = 0;
+    RequireArgumentCount(names[0], wanted, params.cArgs);
+    std::optional<TNumberFormat> format;  // read once, when a text is met
+    for (UINT at = 0; at < params.cArgs; ++at) {
+        // Arguments come last first; named ones, at the front, say which parameter they are
+        // (a property's value is named as such).
+        LONG parameter = static_cast<LONG>(params.cArgs - 1 - at);
+        if (at < params.cNamedArgs) {
+            parameter = params.rgdispidNamedArgs[at] == DISPID_PROPERTYPUT ? function->cParams - 1
+                                                                              : params.rgdispidNamedArgs[at];
+        }
+        if (parameter < 0 || parameter >= function->cParams) continue;
+        const TParameterKind kind = KindOf(info, function->lprgelemdescParam[parameter]);
+        if (kind == TParameterKind::Unchecked) continue;
+        index = at;
+        const std::string& name = names[parameter + 1];
+        const TPassedArgument passed = Describe(params.rgvarg[at]);
+        if (passed.Kind == TPassedArgument::TKind::Text && !format) format = FormatOf(locale);
+        const TNumberFormat numbers = format.value_or(TNumberFormat{});
+        VARIANT& exact = arguments[at];
+        switch (kind) {
+            case TParameterKind::WholeNumber: {
+                const int32_t value = WholeNumberArgument(name, passed, numbers);
+                VariantInit(&exact);
+                V_VT(&exact) = VT_I4;
+                V_I4(&exact) = value;
+                break;
+            }
+            case TParameterKind::Number: {
+                const double value = NumberArgument(name, passed, numbers);
+                VariantInit(&exact);
+                V_VT(&exact) = VT_R8;
+                V_R8(&exact) = value;
+                break;
+            }
+            case TParameterKind::Boolean: {
+                const bool value = BooleanArgument(name, passed);
+                VariantInit(&exact);
+                V_VT(&exact) = VT_BOOL;
+                V_BOOL(&exact) = value ? VARIANT_TRUE : VARIANT_FALSE;
+                break;
+            }
+            case TParameterKind::Text: RequireTextArgument(name, passed); break;  // passed on as it came
+            case TParameterKind::Unchecked: break;
+        }
+    }
+}
+
 }  // namespace
 
 TDispatchArguments::TDispatchArguments(ITypeInfo* info, DISPID member, WORD flags, const DISPPARAMS& params,
@@ -189,33 +253,10 @@ TDispatchArguments::TDispatchArguments(ITypeInfo* info, DISPID member, WORD flag
     FParams.rgvarg = FArguments.data();
     const TFunction function(info, member, flags);
     if (!function) return;  // the type information's own Invoke answers
-    std::optional<TNumberFormat> format;  // read once, when a text is met
-    for (UINT index = 0; index < params.cArgs; ++index) {
-        // Arguments come last first; named ones, at the front, say which parameter they are.
-        const LONG parameter = index < params.cNamedArgs ? params.rgdispidNamedArgs[index]
-                                                   : static_cast<LONG>(params.cArgs - 1 - index);
-        if (parameter < 0 || parameter >= function->cParams) continue;
-        const TParameterKind kind = KindOf(info, function->lprgelemdescParam[parameter]);
-        if (kind == TParameterKind::Unchecked) continue;
-        const TPassedArgument passed = Describe(params.rgvarg[index]);
-        if (passed.Kind == TPassedArgument::TKind::Text && !format) format = FormatOf(locale);
-        const TNumberFormat numbers = format.value_or(TNumberFormat{});
-        VARIANT exact;
-        VariantInit(&exact);
-        try {
-            if (kind == TParameterKind::WholeNumber) {
-                V_VT(&exact) = VT_I4;
-                V_I4(&exact) = WholeNumberArgument(function.ParameterName(parameter), passed, numbers);
-            } else {
-                V_VT(&exact) = VT_R8;
-                V_R8(&exact) = NumberArgument(function.ParameterName(parameter), passed, numbers);
-            }
-        } catch (const Exception& refusal) {
-            FIndex = index;
-            FRefusal = refusal.Message();
-            return;
-        }
-        FArguments[index] = exact;
+    try {
+        CheckArguments(info, function, params, locale, FArguments, FIndex);
+    } catch (const Exception& refusal) {
+        FRefusal = refusal.Message();
     }
 }
 

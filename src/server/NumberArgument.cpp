@@ -150,4 +150,24 @@ double NumberArgument(const std::string& parameter, const TPassedArgument& passe
     return NumericValue(parameter, "a number", passed, format);
 }
 
+void RequireTextArgument(const std::string& parameter, const TPassedArgument& passed) {
+    if (passed.Kind != TPassedArgument::TKind::Text) Refuse(parameter, "text", passed, TNumberFormat{}, true);
+}
+
+bool BooleanArgument(const std::string& property, const TPassedArgument& passed) {
+    if (passed.Kind == TPassedArgument::TKind::Boolean) return passed.Boolean;
+    if (passed.Kind == TPassedArgument::TKind::Integer) return passed.Integer != 0;
+    throw Exception("Type Error: " + property + " must be True or False, not " +
+                    Described(passed, TNumberFormat{}, true) + ".");
+}
+
+void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed) {
+    if (passed == parameters.size()) return;
+    std::string names;
+    for (const std::string& name : parameters) names += (names.empty() ? "" : ", ") + name;
+    const size_t count = parameters.size();
+    throw Exception(member + " takes " + std::to_string(count) + (count == 1 ? " argument" : " arguments") +
+                    (count ? " (" + names + ")" : "") + ", not " + std::to_string(passed) + ".");
+}
+
 }  // namespace quor

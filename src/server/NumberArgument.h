@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quor {
 
@@ -64,5 +65,13 @@ std::optional<double> ParsePlainNumber(const std::string& text, const TNumberFor
 int32_t WholeNumberArgument(const std::string& parameter, const TPassedArgument& passed, const TNumberFormat& format);
 // A value parameter: the number to pass on, or raises as above.
 double NumberArgument(const std::string& parameter, const TPassedArgument& passed, const TNumberFormat& format);
+// A text parameter (a file name) takes text only; raises as above for anything else.
+void RequireTextArgument(const std::string& parameter, const TPassedArgument& passed);
+// A Boolean property (Connected) takes True or False, or a whole number (any but 0 is
+// True); raises as above for anything else.
+bool BooleanArgument(const std::string& property, const TPassedArgument& passed);
+// The count of arguments a member takes, or raises naming the member and its parameters
+// ("Trigger takes 1 argument (Channel), not 2.").
+void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed);
 
 }  // namespace quor

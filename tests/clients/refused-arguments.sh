@@ -89,6 +89,11 @@ Trigger(4): sent
 SetChannelVoltage(1, "2.5"): sent
 SetChannelVoltage(1, -1.25): sent
 SetChannelN(1, 7): sent
+Trigger(1, 2): refused: Trigger takes 1 argument (Channel), not 2.
+SetChannelN(1): refused: SetChannelN takes 2 arguments (Channel, N), not 1.
+SaveSessionCommands(null): refused: Type Error: FileName Parameter must be text, not Null.
+SaveSessionCommands(true): refused: Type Error: FileName Parameter must be text, not the Boolean True.
+Connected = 'x': refused: Type Error: Connected must be True or False, not the text "x".
 END
 )"
 

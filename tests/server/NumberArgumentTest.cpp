@@ -111,4 +111,32 @@ TEST(NumberArgumentTest, TextIsTakenOnlyAsOnePlainNumberOfTheCallersRegion) {
     EXPECT_EQ(NumberRefusal(TPassedArgument::OfText(std::string(50, 'x'))).rfind(shortened, 0), 0u);
 }
 
+TEST(NumberArgumentTest, FileNamesAreTextConnectedIsABooleanAndEveryParameterIsPassed) {
+    EXPECT_NO_THROW(quor::RequireTextArgument("FileName", TPassedArgument::OfText("log.rtf")));
+    try {
+        quor::RequireTextArgument("FileName", TPassedArgument::OfInteger(5));
+        ADD_FAILURE() << "a number was taken as a file name";
+    } catch (const quor::Exception& e) {
+        EXPECT_EQ(e.Message(), "Type Error: FileName Parameter must be text, not 5.");
+    }
+    TPassedArgument yes = TPassedArgument::Of(TKind::Boolean);
+    yes.Boolean = true;
+    EXPECT_TRUE(quor::BooleanArgument("Connected", yes));
+    EXPECT_TRUE(quor::BooleanArgument("Connected", TPassedArgument::OfInteger(1)));  // any but 0 is True
+    EXPECT_FALSE(quor::BooleanArgument("Connected", TPassedArgument::OfInteger(0)));
+    try {
+        quor::BooleanArgument("Connected", TPassedArgument::OfText("True"));
+        ADD_FAILURE() << "a text was taken as a Boolean";
+    } catch (const quor::Exception& e) {
+        EXPECT_EQ(e.Message(), "Type Error: Connected must be True or False, not the text \"True\".");
+    }
+    EXPECT_NO_THROW(quor::RequireArgumentCount("ClearParadigm", {}, 0));
+    try {
+        quor::RequireArgumentCount("SetChannelDelay", {"Channel", "Delay"}, 3);
+        ADD_FAILURE() << "a third argument was ignored";
+    } catch (const quor::Exception& e) {
+        EXPECT_EQ(e.Message(), "SetChannelDelay takes 2 arguments (Channel, Delay), not 3.");
+    }
+}
+
 }  // namespace
