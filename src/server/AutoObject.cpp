@@ -105,7 +105,7 @@ HRESULT STDMETHODCALLTYPE TAutoObject::Invoke(DISPID dispIdMember, REFIID, LCID 
     }
     if (!pDispParams) return E_POINTER;
     // Numbers are taken as the caller wrote them: the platform's own conversion would turn
-    // True, a date, Empty or 1.5 into a value nobody meant (see NumberArgument.h).
+    // True, a date, Empty or 1.5 into a value nobody meant (see LateBoundArguments.h).
     std::optional<TDispatchArguments> arguments;
     try {
         arguments.emplace(info.Get(), dispIdMember, wFlags, *pDispParams, lcid);

@@ -8,7 +8,7 @@
 #include "base/Exceptions.h"
 #include "base/WideText.h"
 #include "server/ComPtr.h"
-#include "server/NumberArgument.h"
+#include "server/LateBoundArguments.h"
 
 namespace quor {
 

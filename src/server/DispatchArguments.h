@@ -1,8 +1,9 @@
 // The arguments of one late-bound call, checked before the platform converts any of them
-// (Windows only). The member's parameter types come from the type library: a 32-bit integer
-// or an enumeration is a whole-number parameter, a double a value parameter; each such
-// argument must be what NumberArgument.h accepts, and is passed on as exactly that number.
-// Arguments of other parameters are passed on as they came.
+// (Windows only). The member's parameters come from the type library: the call must pass
+// each of them, no more; a 32-bit integer or an enumeration is a whole-number parameter, a
+// double a value parameter, a string a text parameter and a Boolean a Boolean, and each
+// argument must be what LateBoundArguments.h accepts for its kind. Numbers and Booleans are
+// passed on as exactly the value taken, text as it came.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,7 @@ namespace quor {
 
 class TDispatchArguments {
 public:
-    // Checks every number argument; the first refused ends the check (Refusal()).
+    // Checks the arguments; the first refused ends the check (Refusal()).
     TDispatchArguments(ITypeInfo* info, DISPID member, WORD flags, const DISPPARAMS& params, LCID locale);
     TDispatchArguments(const TDispatchArguments&) = delete;
     TDispatchArguments& operator=(const TDispatchArguments&) = delete;

@@ -1,4 +1,4 @@
-// The numbers a late-bound caller passes, taken only as the caller wrote them.
+// The arguments a late-bound caller passes, taken only as the caller wrote them.
 //
 // A script engine hands every argument over as a variant, and the platform would coerce any
 // of them to the parameter's type: True to -1, a date to its day count, Empty to 0, 1.5 to 2
@@ -7,7 +7,9 @@
 // conversion: a whole-number parameter (paradigm, channel, mode, shape, count) takes whole
 // numbers, a value parameter (time, voltage) takes numbers, text is taken when it reads as
 // exactly one plain number in the caller's regional settings, and everything else is
-// refused with a message that names the parameter and what was passed.
+// refused with a message that names the parameter and what was passed. A file name must be
+// text, Connected a Boolean (or a whole number), and a call must pass every parameter and
+// no more (the platform would ignore an extra one: Trigger 1, 2 would fire channel 1).
 //
 // Portable: the caller describes the argument (TPassedArgument); the automation boundary
 // makes that description from the variant.

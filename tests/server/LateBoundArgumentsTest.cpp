@@ -1,4 +1,4 @@
-// The numbers of a late-bound call: what a whole-number and a value parameter take, and
+// The arguments of a late-bound call: what each kind of parameter takes, and
 // the message for everything they refuse.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/Exceptions.h"
-#include "server/NumberArgument.h"
+#include "server/LateBoundArguments.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::string NumberRefusal(const TPassedArgument& passed, const TNumberFormat& fo
     return "(taken)";
 }
 
-TEST(NumberArgumentTest, WholeNumberParametersTakeWholeNumbersOnly) {
+TEST(LateBoundArgumentsTest, WholeNumberParametersTakeWholeNumbersOnly) {
     EXPECT_EQ(quor::WholeNumberArgument("Channel", TPassedArgument::OfInteger(7), kEnglish), 7);
     EXPECT_EQ(quor::WholeNumberArgument("Channel", TPassedArgument::OfInteger(-2147483648LL), kEnglish), INT32_MIN);
     // A real (or currency) that is exactly whole is that whole number.
@@ -61,14 +61,14 @@ TEST(NumberArgumentTest, WholeNumberParametersTakeWholeNumbersOnly) {
               "Range Error: Channel Parameter must be a whole number from -2147483648 to 2147483647, not 2147483648.");
 }
 
-TEST(NumberArgumentTest, ValueParametersTakeAnyNumber) {
+TEST(LateBoundArgumentsTest, ValueParametersTakeAnyNumber) {
     EXPECT_EQ(quor::NumberArgument("Voltage", TPassedArgument::OfReal(2.5), kEnglish), 2.5);
     EXPECT_EQ(quor::NumberArgument("Voltage", TPassedArgument::OfInteger(-3), kEnglish), -3.0);
     // NaN is a number; the conversion to the device's form refuses it later.
     EXPECT_TRUE(std::isnan(quor::NumberArgument("Voltage", TPassedArgument::OfReal(std::nan("")), kEnglish)));
 }
 
-TEST(NumberArgumentTest, WhatIsNoNumberIsRefusedNamingTheParameterAndWhatWasPassed) {
+TEST(LateBoundArgumentsTest, WhatIsNoNumberIsRefusedNamingTheParameterAndWhatWasPassed) {
     TPassedArgument yes = TPassedArgument::Of(TKind::Boolean);
     yes.Boolean = true;
     EXPECT_EQ(NumberRefusal(yes), "Type Error: Voltage Parameter must be a number, not the Boolean True.");
@@ -90,7 +90,7 @@ TEST(NumberArgumentTest, WhatIsNoNumberIsRefusedNamingTheParameterAndWhatWasPass
     EXPECT_EQ(NumberRefusal(other), "Type Error: Voltage Parameter must be a number, not a value of variant type 36.");
 }
 
-TEST(NumberArgumentTest, TextIsTakenOnlyAsOnePlainNumberOfTheCallersRegion) {
+TEST(LateBoundArgumentsTest, TextIsTakenOnlyAsOnePlainNumberOfTheCallersRegion) {
     EXPECT_EQ(quor::NumberArgument("Voltage", TPassedArgument::OfText("2.5"), kEnglish), 2.5);
     EXPECT_EQ(quor::NumberArgument("Voltage", TPassedArgument::OfText("2,5"), kGerman), 2.5);
     EXPECT_EQ(quor::NumberArgument("Voltage", TPassedArgument::OfText("-,5e-3"), kGerman), -0.0005);
@@ -111,7 +111,7 @@ TEST(NumberArgumentTest, TextIsTakenOnlyAsOnePlainNumberOfTheCallersRegion) {
     EXPECT_EQ(NumberRefusal(TPassedArgument::OfText(std::string(50, 'x'))).rfind(shortened, 0), 0u);
 }
 
-TEST(NumberArgumentTest, FileNamesAreTextConnectedIsABooleanAndEveryParameterIsPassed) {
+TEST(LateBoundArgumentsTest, FileNamesAreTextConnectedIsABooleanAndEveryParameterIsPassed) {
     EXPECT_NO_THROW(quor::RequireTextArgument("FileName", TPassedArgument::OfText("log.rtf")));
     try {
         quor::RequireTextArgument("FileName", TPassedArgument::OfInteger(5));

@@ -1,4 +1,4 @@
-#include "NumberArgument.h"
+#include "LateBoundArguments.h"
 
 #include <charconv>
 #include <cmath>
