@@ -103,12 +103,12 @@ HRESULT STDMETHODCALLTYPE TAutoObject::Invoke(DISPID dispIdMember, REFIID, LCID 
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         wFlags |= DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
     }
-    if (!pDispParams) return E_POINTER;
-    // Numbers are taken as the caller wrote them: the platform's own conversion would turn
+    DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};  // some callers pass none for a call without any
+    // Arguments are taken as the caller wrote them: the platform's own conversion would turn
     // True, a date, Empty or 1.5 into a value nobody meant (see LateBoundArguments.h).
     std::optional<TDispatchArguments> arguments;
     try {
-        arguments.emplace(info.Get(), dispIdMember, wFlags, *pDispParams, lcid);
+        arguments.emplace(info.Get(), dispIdMember, wFlags, pDispParams ? *pDispParams : noArguments, lcid);
     } catch (const std::bad_alloc&) {  // nothing else leaves the check
         return E_OUTOFMEMORY;
     }
