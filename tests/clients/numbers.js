@@ -1,4 +1,5 @@
-// Numbers through JScript: each call prints what happened.
+// Numbers through JScript: each call prints what happened. With the argument de, only the
+// cases of a German locale.
 var p = new ActiveXObject("QuorLib.Pulsyn");
 if (!p.Connect()) { WScript.Echo("no connection"); WScript.Quit(0); }
 function report(label, call) {
@@ -8,6 +9,12 @@ function report(label, call) {
     } catch (e) {
         WScript.Echo(label + ": refused: " + e.description);
     }
+}
+if (WScript.Arguments.length > 1 && WScript.Arguments(0) == "de") {
+    report("SetChannelVoltage(3, \"2,5\")", function () { p.SetChannelVoltage(3, "2,5"); });
+    report("SetChannelVoltage(3, \"2.5\")", function () { p.SetChannelVoltage(3, "2.5"); });
+    p.Connected = false;
+    WScript.Quit(0);
 }
 report("Trigger(1.5)", function () { p.Trigger(1.5); });
 report("SetChannelN(1, NaN)", function () { p.SetChannelN(1, NaN); });

@@ -98,6 +98,12 @@ END
 )"
 
 device="is a device name: Windows opens CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 as devices in every folder and with any extension, so the log would go to the device, not to a file. Choose another name."
+expect "JScript, German" "$(run de_DE.UTF-8 numbers.js de)" "$(cat <<END
+SetChannelVoltage(3, "2,5"): sent
+SetChannelVoltage(3, "2.5"): refused: Type Error: Voltage Parameter $number the text "2.5" $german.
+END
+)"
+
 device_path='refused: Cannot create file "\\.\COM7". It is a device path (\\.\ or \\?\ followed by a device), not a file on disk: give the name of a file, such as C:\data\session.rtf.'
 saves="$work/saves"
 mkdir -p "$saves"
@@ -120,7 +126,7 @@ expect "files made" "$(ls "$saves")" "session.rtf"
 
 control "wait idle" >/dev/null
 frames=$(control frames)
-want='["T3","Y2R","MN1R","L1+25.00E-3R","N3+40.00E+0R","V1+2.500E+0R","S1BR","V2+2.500E+0R","J2+500.0E-3R","T4","V1+2.500E+0R","V1-1.250E+0R","N1+7.000E+0R","Y4R"]'
+want='["T3","Y2R","MN1R","L1+25.00E-3R","N3+40.00E+0R","V1+2.500E+0R","S1BR","V2+2.500E+0R","J2+500.0E-3R","T4","V1+2.500E+0R","V1-1.250E+0R","N1+7.000E+0R","V3+2.500E+0R","Y4R"]'
 got=$(python3 -c 'import json,sys; print(json.dumps([f["text"] if isinstance(f, dict) else f for f in json.loads(sys.argv[1])["frames"]], separators=(",", ":")))' "$frames")
 expect "frames the stimulator received" "$got" "$want"
 exit $((failures > 0))
