@@ -17,13 +17,15 @@ namespace {
 // A call refused before it reached the member: the thread's error information and, for a
 // caller that asked for it, the exception record carry the message, as for a member that
 // failed, so that every script engine shows it.
-HRESULT RefuseCall(const std::string& message, EXCEPINFO* exception) {
+// `status` is the exception's code (the caller's error number).
+HRESULT RefuseCall(const std::string& message, EXCEPINFO* exception, HRESULT status = E_UNEXPECTED) {
     SetPulsynErrorInfo(message);
-    if (!exception) return E_UNEXPECTED;
-    *exception = EXCEPINFO{};
-    exception->bstrSource = SysAllocString(ToWide(kPulsynProgId).c_str());
-    exception->bstrDescription = SysAllocString(ToWide(message).c_str());
-    exception->scode = E_UNEXPECTED;
+    if (exception) {
+        *exception = EXCEPINFO{};
+        exception->bstrSource = SysAllocString(ToWide(kPulsynProgId).c_str());
+        exception->bstrDescription = SysAllocString(ToWide(message).c_str());
+        exception->scode = status;
+    }
     return DISP_E_EXCEPTION;
 }
 
@@ -116,8 +118,23 @@ HRESULT STDMETHODCALLTYPE TAutoObject::Invoke(DISPID dispIdMember, REFIID, LCID 
         if (puArgErr) *puArgErr = arguments->RefusedIndex();
         return RefuseCall(arguments->Refusal(), pExcepInfo);
     }
-    return info->Invoke(static_cast<IPulsyn*>(this), dispIdMember, wFlags, arguments->Params(), pVarResult,
-                        pExcepInfo, puArgErr);
+    const HRESULT status = info->Invoke(static_cast<IPulsyn*>(this), dispIdMember, wFlags, arguments->Params(),
+                                        pVarResult, pExcepInfo, puArgErr);
+    // A member used as it cannot be (Trigger read as a property, Connected called with an
+    // argument) gets only a status from the type information; some script engines would
+    // show an empty description. The status stays, with a description of what to do. (A
+    // member's own failure has its status and description already.)
+    if (HRESULT_FACILITY(status) == FACILITY_DISPATCH && FAILED(status) && status != DISP_E_EXCEPTION) {
+        const std::string misuse = TDispatchArguments::MisuseMessage(info.Get(), dispIdMember);
+        if (!misuse.empty()) {
+            if (!pExcepInfo) {  // nothing carries an exception: the status says what happened
+                SetPulsynErrorInfo(misuse);
+                return status;
+            }
+            return RefuseCall(misuse, pExcepInfo, status);
+        }
+    }
+    return status;
 }
 
 HRESULT STDMETHODCALLTYPE TAutoObject::InterfaceSupportsErrorInfo(REFIID riid) {

@@ -260,4 +260,21 @@ TDispatchArguments::TDispatchArguments(ITypeInfo* info, DISPID member, WORD flag
     }
 }
 
+std::string TDispatchArguments::MisuseMessage(ITypeInfo* info, DISPID member) {
+    const TFunction method(info, member, DISPATCH_METHOD);
+    if (method) {
+        const std::vector<std::string> names = method.Names();
+        std::string arguments;
+        for (SHORT i = 0; i < method->cParams; ++i) {
+            if (method->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL) continue;
+            arguments += (arguments.empty() ? "" : ", ") + names[i + 1];
+        }
+        return names[0] + " is a method: call it " +
+               (arguments.empty() ? "without arguments." : "with its arguments (" + arguments + ").");
+    }
+    const TFunction property(info, member, DISPATCH_PROPERTYPUT);
+    if (property) return property.Names()[0] + " is a property: read it, or set it to True or False.";
+    return {};
+}
+
 }  // namespace quor

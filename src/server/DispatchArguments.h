@@ -30,6 +30,11 @@ public:
     const std::string& Refusal() const { return FRefusal; }
     UINT RefusedIndex() const { return FIndex; }
 
+    // What to tell a caller that used a member in a way it cannot be used (a method read as
+    // a property, a property called with arguments), for which the type information's
+    // Invoke gives only a status; empty for a member that does not exist.
+    static std::string MisuseMessage(ITypeInfo* info, DISPID member);
+
 private:
     std::vector<VARIANT> FArguments;  // shallow copies: the caller keeps owning its values
     DISPPARAMS FParams{};

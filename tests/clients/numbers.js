@@ -35,4 +35,7 @@ report("SetChannelN(1)", function () { p.SetChannelN(1); });
 report("SaveSessionCommands(null)", function () { p.SaveSessionCommands(null); });
 report("SaveSessionCommands(true)", function () { p.SaveSessionCommands(true); });
 report("Connected = 'x'", function () { p.Connected = "x"; });
+report("x = p.Trigger", function () { var x = p.Trigger; });
+report("ClearParadigm = 5", function () { p.ClearParadigm = 5; });
+report("Connected(1)", function () { p.Connected(1); });
 p.Connected = false;

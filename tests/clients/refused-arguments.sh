@@ -94,6 +94,9 @@ SetChannelN(1): refused: SetChannelN takes 2 arguments (Channel, N), not 1.
 SaveSessionCommands(null): refused: Type Error: FileName Parameter must be text, not Null.
 SaveSessionCommands(true): refused: Type Error: FileName Parameter must be text, not the Boolean True.
 Connected = 'x': refused: Type Error: Connected must be True or False, not the text "x".
+x = p.Trigger: refused: Trigger is a method: call it with its arguments (Channel).
+ClearParadigm = 5: refused: ClearParadigm is a method: call it without arguments.
+Connected(1): refused: Connected is a property: read it, or set it to True or False.
 END
 )"
 

@@ -203,12 +203,17 @@ TEST_F(DispatchArgumentsTest, TextIsOnePlainNumberInTheCallersLocale) {
     VariantClear(&point);
 }
 
-TEST_F(DispatchArgumentsTest, ACallerWithoutAnExceptionRecordGetsTheStatusAndTheErrorInformation) {
+TEST_F(DispatchArgumentsTest, ACallerWithoutAnExceptionRecordGetsTheErrorInformation) {
     VARIANT argument = Real(1.5);
     DISPPARAMS params = {&argument, nullptr, 1, 0};
     EXPECT_EQ(object->Invoke(kTrigger, IID_NULL, kEnglish, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
-              E_UNEXPECTED);
+              DISP_E_EXCEPTION);
     EXPECT_EQ(ThreadErrorDescription(), L"Type Error: Channel Parameter must be a whole number, not 1.5.");
+    // A member's own failure keeps its description.
+    argument = Int(10);
+    EXPECT_EQ(object->Invoke(kChangeParadigm, IID_NULL, kEnglish, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(ThreadErrorDescription(), L"ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
 }
 
 }  // namespace
