@@ -4,6 +4,7 @@
 #include "MonitorWindow.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 
 #include "base/Exceptions.h"
 #include "base/TextConvert.h"
+#include "link/LogFileName.h"
 #include "link/MonitorText.h"
 
 namespace quor {
@@ -167,14 +169,30 @@ void TMonitorWindow::Show() {
 }
 
 void TMonitorWindow::Save(const std::string& fileNameUtf8) {
-    const int fd = ::open(fileNameUtf8.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    RefuseDeviceName(fileNameUtf8);
+    const auto fullName = [&] {
+        std::error_code ignored;
+        return fileNameUtf8.empty() ? fileNameUtf8 : std::filesystem::absolute(fileNameUtf8, ignored).string();
+    };
+    // A device or FIFO is not even opened (opening a serial port can change its lines). What
+    // is opened is checked again, without blocking (a FIFO made meanwhile would wait for a
+    // reader), before anything is written.
+    const auto refuseSpecialFile = [&] {
+        throw Exception(CannotCreateFileMessage(
+            fullName(), "It is a device or other special file, not a file on disk: choose the name of a file."));
+    };
+    struct stat status {};
+    if (::stat(fileNameUtf8.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) refuseSpecialFile();
+    const int fd = ::open(fileNameUtf8.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) {
         const int error = errno;
-        std::string fullName = fileNameUtf8;
-        std::error_code ignored;
-        if (!fileNameUtf8.empty()) fullName = std::filesystem::absolute(fileNameUtf8, ignored).string();
-        throw Exception("Cannot create file \"" + fullName + "\". " + std::strerror(error));
+        throw Exception(CannotCreateFileMessage(fullName(), std::strerror(error)));
     }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        refuseSpecialFile();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const bool written = WriteAll(fd, FImpl->Document());
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) throw Exception("Failed to Save Stream");

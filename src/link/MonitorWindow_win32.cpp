@@ -4,11 +4,14 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/Exceptions.h"
 #include "base/UniqueHandle.h"
 #include "base/WideText.h"
+#include "link/LogFileName.h"
 #include "link/MonitorText.h"
 
 namespace quor {
@@ -430,12 +433,24 @@ void TMonitorWindow::Show() {
 void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     Impl& w = *FImpl;
     if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
+    RefuseDeviceName(fileNameUtf8);
     const std::wstring name = ToWide(fileNameUtf8);
     TKernelHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
     if (!file.Valid()) {
         const DWORD error = GetLastError();
-        throw Exception("Cannot create file \"" + ToUtf8(FullFileName(name)) + "\". " + SystemErrorText(error));
+        const std::wstring fullName = FullFileName(name);
+        // Windows reports a path over its length limit as a missing path or an invalid name.
+        const bool longForm = fullName.compare(0, 4, L"\\\\?\\") == 0;
+        const std::optional<std::string> tooLong = NameTooLongReason(
+            std::u16string_view(reinterpret_cast<const char16_t*>(fullName.data()), fullName.size()),
+            longForm ? 32767 : MAX_PATH - 1, 255);
+        throw Exception(CannotCreateFileMessage(ToUtf8(fullName), tooLong ? *tooLong : SystemErrorText(error)));
+    }
+    // A device that slipped past the name rules (a name the system maps to one) gets nothing.
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        throw Exception(CannotCreateFileMessage(
+            ToUtf8(FullFileName(name)), "It is a device, not a file on disk: choose the name of a file."));
     }
     EDITSTREAM stream{};
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(file.Get());

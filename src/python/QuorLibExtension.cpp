@@ -167,8 +167,8 @@ public:
         });
     }
     void SaveSessionCommands(const std::u16string& fileName) {
-        std::u16string name = fileName;  // the member takes a mutable automation string
-        Call([&] { return FObject.SaveSessionCommands(name.data()); });
+        // With its length: a NUL inside the name is refused, not taken as its end.
+        Call([&] { return FObject.SaveSessionCommands(std::u16string_view(fileName)); });
     }
 
     double Timeout() const { return FTimeout; }

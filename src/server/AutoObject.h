@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "QuorLib_TLB.h"
+#include "server/ComPtr.h"
 
 namespace quor {
 
@@ -46,6 +47,16 @@ public:
 
     // IProvideClassInfo
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+
+protected:
+    // A reference to the object (to the aggregate it is part of) for as long as a call runs:
+    // the messages a call lets run may carry the client's release of its last reference.
+    // None for an object that no reference counts (made directly by the library's own
+    // programs, which keep it for the call).
+    TComPtr<IUnknown> HoldWhileRunning() {
+        if (FController == &FInner && FRefCount == 0) return {};
+        return TComPtr<IUnknown>::Share(FController);
+    }
 
 private:
     // The non-delegating IUnknown.

@@ -1,10 +1,8 @@
 #include "ObjPulsyn.h"
 
 #include "base/TextConvert.h"
-#ifdef _WIN32
-#include "base/WideText.h"
-#endif
 #include "link/CommUnit.h"
+#include "link/LogFileName.h"
 #include "link/PortChoice.h"
 #include "link/PortNames.h"
 #include "server/ErrorInfo.h"
@@ -20,13 +18,14 @@ void AbandonLinkAtExit() { AbandonLinksAtExit(); }
 
 namespace {
 
-// An automation string (UTF-16; a null one is empty) as UTF-8.
-std::string BstrToUtf8(BSTR text) {
+// An automation string, its whole length (a null one is empty). On Windows the string
+// carries its length, so an embedded NUL is seen; natively it ends at its first NUL.
+std::u16string_view AutomationText(BSTR text) {
     if (!text) return {};
 #ifdef _WIN32
-    return ToUtf8(std::wstring(text, SysStringLen(text)));
+    return {reinterpret_cast<const char16_t*>(text), SysStringLen(text)};
 #else
-    return Utf16ToUtf8(text);
+    return text;
 #endif
 }
 
@@ -148,7 +147,7 @@ bool TPulsyn::IsConnected() const { return FConnected && IsOpen(LinkOnDevice(FLi
 
 HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
     if (!Value) return NullResultPointer("Connected");
-    return RunGuarded([&] { *Value = IsConnected() ? VARIANT_TRUE : VARIANT_FALSE; });
+    return Guarded([&] { *Value = IsConnected() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 std::optional<TPortRequest> TPulsyn::PortToOpen() const {
@@ -245,19 +244,19 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
-    return RunGuarded([&] { WriteConnected(Value); });
+    return Guarded([&] { WriteConnected(Value); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
     if (!Value) return NullResultPointer("Connect");
-    return RunGuarded([&] {
+    return Guarded([&] {
         if (!IsConnected()) WriteConnected(VARIANT_TRUE);
         *Value = FConnected;
     });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
-    return RunGuarded([&] {
+    return Guarded([&] {
         Require(InRange(ParadigmNumber, 1, 9),
                 "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
         Window()->Dialogue("Y" + std::to_string(ParadigmNumber));
@@ -265,7 +264,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ChangeChannelMode(LONG Channel, ChannelModes Mode) {
-    return RunGuarded([&] {
+    return Guarded([&] {
         CheckChannel(Channel);
         Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.");
         Window()->Dialogue(std::string("M") + kModeLetters[Mode] + std::to_string(Channel));
@@ -273,11 +272,11 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ChangeChannelMode(LONG Channel, ChannelModes 
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ClearParadigm() {
-    return RunGuarded([&] { Window()->Dialogue("E"); });
+    return Guarded([&] { Window()->Dialogue("E"); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
-    return RunGuarded([&] {
+    return Guarded([&] {
         const std::shared_ptr<TfrmComm> window = Window();
         const std::string reply = window->Dialogue("GP");
         if (reply.empty()) throw Exception("CopyParadigm Error: Cannot read current paradigm number.");
@@ -290,7 +289,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::Trigger(LONG Channel) {
-    return RunGuarded([&] {
+    return Guarded([&] {
         CheckChannel(Channel);
         Window()->SendCommand("T" + std::to_string(Channel));
     });
@@ -306,19 +305,19 @@ void TPulsyn::LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::ConnectChannel(LONG Channel1, LONG Channel2) {
-    return RunGuarded(
+    return Guarded(
         [&] { LinkChannels('X', Channel1, Channel2, "Error: ConnectChannel cant Connect a channel to itself."); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::DisconnectChannel(LONG Channel1, LONG Channel2) {
-    return RunGuarded([&] {
+    return Guarded([&] {
         LinkChannels('Z', Channel1, Channel2, "Error: DisconnectChannel cant disconnect a channel from itself.");
     });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) {
     if (!Value) return NullResultPointer("SetChannelShape");
-    return RunGuarded([&] {
+    return Guarded([&] {
         CheckChannel(Channel);
         Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.");
         const bool ok = CommandSucceeded("S" + std::to_string(Channel) + kShapeLetters[Shape]);
@@ -340,7 +339,7 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
             default: return NullResultPointer("SetChannelDeltaV");
         }
     }
-    return RunGuarded([&] {
+    return Guarded([&] {
         CheckChannel(Channel);
         switch (Letter) {
             case 'L':
@@ -384,11 +383,15 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelDeltaV(LONG Channel, double DeltaV,
 
 // The monitor window: shown on request, and its log saved as Rich Text Format.
 HRESULT STDMETHODCALLTYPE TPulsyn::ShowMonitor() {
-    return RunGuarded([&] { MonitorWindow()->ShowMonitor(); });
+    return Guarded([&] { MonitorWindow()->ShowMonitor(); });
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::SaveSessionCommands(BSTR FileName) {
-    return RunGuarded([&] { MonitorWindow()->SaveSessionCommands(BstrToUtf8(FileName)); });
+    return SaveSessionCommands(AutomationText(FileName));
+}
+
+HRESULT TPulsyn::SaveSessionCommands(std::u16string_view FileName) {
+    return Guarded([&] { MonitorWindow()->SaveSessionCommands(LogFileNameFromUtf16(FileName)); });
 }
 
 }  // namespace quor

@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "base/Exceptions.h"
 #include "link/PortRequest.h"
@@ -32,7 +34,15 @@ class TfrmComm;
 using TPulsynBase = TAutoObject;
 #define QUOR_OVERRIDE override
 #else
-struct TPulsynBase {};
+// Natively an owner that holds the object by shared pointer (the Python module, a host's
+// own code) may let go of it from a call that a member's waits let run; the member keeps
+// the object until it returns (see TPulsyn::Guarded).
+class TPulsynBase : public std::enable_shared_from_this<TPulsynBase> {
+protected:
+    // A reference for as long as a member runs; none for an object that no shared pointer
+    // owns (its owner keeps it for the call, as a stack or static object is kept).
+    std::shared_ptr<TPulsynBase> HoldWhileRunning() { return weak_from_this().lock(); }
+};
 #define QUOR_OVERRIDE
 #endif
 #define QUOR_METHOD HRESULT STDMETHODCALLTYPE
@@ -47,6 +57,13 @@ void AbandonLinkAtExit();
 
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one.
 std::string EncodeDeviceNumber(double Value);
+
+// Runs a member's body under the automation boundary: S_OK when it completes, otherwise a
+// failed status with the thread's error information set from the failure.
+template <class Body>
+HRESULT RunGuarded(Body&& body);
+HRESULT ReportFailure(const std::string& message, int32_t status);
+HRESULT ReportFailure(const Exception& failure);
 
 // On Windows TPulsyn is the automation object itself: TAutoObject supplies IUnknown,
 // IDispatch (from the type library), ISupportErrorInfo and IProvideClassInfo, and the
@@ -80,6 +97,10 @@ public:
     QUOR_METHOD SetChannelShape(LONG Channel, ChannelShapes Shape, VARIANT_BOOL* Value) QUOR_OVERRIDE;
     QUOR_METHOD ShowMonitor() QUOR_OVERRIDE;
     QUOR_METHOD SaveSessionCommands(BSTR FileName) QUOR_OVERRIDE;
+
+    // SaveSessionCommands with a name of known length (which may hold a NUL): the native
+    // callers' form (the Python module).
+    HRESULT SaveSessionCommands(std::u16string_view FileName);
 
     // The port this object connects to instead of the host's command line and the search
     // (the Python module's port= argument); none: chosen as usual.
@@ -122,6 +143,14 @@ protected:
     bool CommandSucceeded(const std::string& Command) const;
 
 private:
+    // Runs a member's body under the automation boundary, holding the object meanwhile: a
+    // client call let run by the body's waits may release the last reference to it (a host's
+    // button handler, say), and the body still writes the object's fields when it returns.
+    template <class Body>
+    HRESULT Guarded(Body&& body) {
+        const auto hold = HoldWhileRunning();
+        return RunGuarded(std::forward<Body>(body));
+    }
     void WriteConnected(VARIANT_BOOL Value);
     // Connected, through a link that still exists (another object may have disconnected it)
     // to a port that is still there: otherwise the object reads as not connected, and
@@ -134,12 +163,6 @@ private:
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };
 
-// Runs a member's body under the automation boundary: S_OK when it completes, otherwise a
-// failed status with the thread's error information set from the failure.
-template <class Body>
-HRESULT RunGuarded(Body&& body);
-HRESULT ReportFailure(const std::string& message, int32_t status);
-HRESULT ReportFailure(const Exception& failure);
 
 }  // namespace quor
 

@@ -66,3 +66,17 @@ def test_without_a_connection_every_command_says_to_connect_first(sim, pulsyn, t
     assert not (tmp_path / "log.rtf").exists()
     assert sim.frames() == []
 
+
+
+def test_the_log_is_saved_only_to_a_file_of_the_name_given(sim, pulsyn, tmp_path):
+    pulsyn.ChangeParadigm(2)
+    for name, reason in ((tmp_path / "COM7.rtf", "COM7 is a device name"), ("\\\\.\\COM7", "is a device path"),
+                         (str(tmp_path / "log") + "\0.rtf", "contains a NUL character"),
+                         ("/dev/null", "not a file on disk")):
+        with pytest.raises(quorlib.Error, match="^Cannot create file ") as raised:
+            pulsyn.SaveSessionCommands(name)
+        assert reason in str(raised.value)
+    assert sorted(tmp_path.iterdir()) == []
+    pulsyn.SaveSessionCommands(tmp_path / "log.rtf")
+    assert ">0003Y2R" in (tmp_path / "log.rtf").read_text(encoding="cp1252")
+    assert sim.frames() == ["Y2R"]
