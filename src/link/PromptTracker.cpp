@@ -8,9 +8,10 @@ void TPromptTracker::ForgetLostPrompts(TClock::time_point now) {
     while (!FUnanswered.empty() && now - FUnanswered.front() > AnswerLimit) FUnanswered.pop_front();
 }
 
-void TPromptTracker::PromptSent(TClock::time_point now) {
+void TPromptTracker::PromptSent(TClock::time_point now, bool replyExpected) {
     ForgetLostPrompts(now);
     FUnanswered.push_back(now);
+    if (!replyExpected) ++FFramesOwed;
 }
 
 void TPromptTracker::Resynchronise() {
@@ -27,9 +28,17 @@ void TPromptTracker::Received(std::string_view bytes) {
                 if (c == '<') {
                     FState = TState::Length;
                     FLength.clear();
+                    FFrameMayBeOwed = FFramesOwed > 0;
+                    if (FFrameMayBeOwed) --FFramesOwed;
                 } else if (c == '=' && !FUnanswered.empty()) {
-                    FUnanswered.pop_front();
-                    FDeviceAnswers = true;
+                    if (FDeviceAnswers) {
+                        FUnanswered.pop_front();
+                    } else {
+                        // The first answer of a device that did not answer before answers the
+                        // prompt just sent; the earlier ones will never be answered.
+                        FUnanswered.clear();
+                        FDeviceAnswers = true;
+                    }
                 }
                 break;
             case TState::Length:
@@ -54,7 +63,18 @@ void TPromptTracker::Received(std::string_view bytes) {
 
 void TPromptTracker::Restart() {
     FUnanswered.clear();
+    FFramesOwed = 0;
+    FFrameMayBeOwed = false;
     Resynchronise();
+}
+
+void TPromptTracker::ReplyTaken() { FFramesOwed = 0; }
+
+void TPromptTracker::ReplyAbandoned() { ++FFramesOwed; }
+
+void TPromptTracker::CommandAbandoned() {
+    FUnanswered.clear();
+    ++FFramesOwed;
 }
 
 void TPromptTracker::GiveUpOnOpenPrompts() {
@@ -64,7 +84,12 @@ void TPromptTracker::GiveUpOnOpenPrompts() {
 
 bool TPromptTracker::FrameIsStale(TClock::time_point now) {
     ForgetLostPrompts(now);
-    return FDeviceAnswers && !FUnanswered.empty();
+    if (!FDeviceAnswers || FUnanswered.empty()) return false;
+    if (FFrameMayBeOwed) return true;
+    // No earlier command may still answer, so this is the reply, come before the answer to
+    // its prompt: the device has stopped answering prompts.
+    GiveUpOnOpenPrompts();
+    return false;
 }
 
 }  // namespace quor

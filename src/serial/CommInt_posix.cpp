@@ -269,7 +269,8 @@ bool SetupBuffers(THandle handle, int32_t, int32_t, int32_t& error) {
 }
 
 int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t count, uint32_t timeout,
-                 int32_t& error) {
+                 int32_t& error, int32_t& movedBefore) {
+    movedBefore = 0;
     const int fd = Fd(handle);
     if (!writing) {
         const ssize_t n = read(fd, buf, static_cast<size_t>(count));
@@ -291,7 +292,10 @@ int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t
             error = errno;
             return kTransferFailed;
         }
-        // The output queue is full: wait for room, at most until the write's deadline.
+        // The output queue is full: wait for room, at most until the write's deadline. What
+        // the terminal took before the deadline cannot be called back (it may be on the line
+        // already): the caller learns how much that was.
+        movedBefore = done;
         if (deadline.Expired()) return -1;
         pollfd p{fd, POLLOUT, 0};
         if (poll(&p, 1, deadline.SystemTimeout(INT_MAX, -1)) == 0 && deadline.Expired()) return -1;
@@ -451,6 +455,7 @@ struct TCommEventThread::Watch {
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
     : TThread(tpHigher),
       FCommHandle(Handle),
+      FEventError(FEvent.Handle() == kNoEventHandle ? LastSystemError() : 0),
       FDriverMask(comm::DriverMask(Events)),
       FWatch(std::make_unique<Watch>(static_cast<int>(FEvent.Handle()), static_cast<int>(Handle),
                                      (FDriverMask & comm::EvRxChar) != 0)) {}

@@ -302,7 +302,7 @@ TEST_F(CommandTest, InputBetweenDialoguesIsReadAndLoggedByTheReceiveHandler) {
 
 TEST_F(CommandTest, SendOldWaitsForTheDevicesPromptBeforeTheText) {
     quor::frmComm->SendOld(">0003Y7R");
-    ASSERT_TRUE(PumpUntil([] { return quor::frmComm->SendBuffer.empty(); }, 3s));
+    ASSERT_TRUE(PumpUntil([] { return quor::frmComm->SendBufferForTesting().empty(); }, 3s));
     ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"Y7R"});
     EXPECT_TRUE(quor::frmComm->CommState);
