@@ -31,14 +31,8 @@ void TPromptTracker::Received(std::string_view bytes) {
                     FFrameMayBeOwed = FFramesOwed > 0;
                     if (FFrameMayBeOwed) --FFramesOwed;
                 } else if (c == '=' && !FUnanswered.empty()) {
-                    if (FDeviceAnswers) {
-                        FUnanswered.pop_front();
-                    } else {
-                        // The first answer of a device that did not answer before answers the
-                        // prompt just sent; the earlier ones will never be answered.
-                        FUnanswered.clear();
-                        FDeviceAnswers = true;
-                    }
+                    FUnanswered.pop_front();
+                    FDeviceAnswers = true;
                 }
                 break;
             case TState::Length:

@@ -14,11 +14,11 @@
 // line), so that one lost answer cannot mark every later reply as stale.
 //
 // A device can begin or stop answering prompts (another firmware, another device on the
-// port). Its first answer answers the latest prompt, so the earlier ones are not waited for.
-// And a frame can only be stale while some earlier command may still send one (a command
+// port). A frame can only be stale while some earlier command may still send one (a command
 // that expects no reply, a dialogue that gave up, a command that failed part-way): when none
-// may, a frame that arrives with its prompt unanswered is the reply all the same, and shows
-// that the device no longer answers prompts.
+// may, a frame that arrives with a prompt unanswered is the reply all the same. It shows
+// that the device does not answer prompts (any more, or not yet in step): the prompts still
+// open are forgotten, and its answers are counted afresh from the next command on.
 #pragma once
 
 #include <chrono>
