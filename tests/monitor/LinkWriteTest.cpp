@@ -30,9 +30,11 @@ protected:
     // Stops the line's output at the next point where the link lets messages run: right
     // after a prompt byte went out, as when the device's adapter stalls or sends XOFF then.
     void HoldOutputAfterThePrompt() {
+        hold = true;
         quor::TfrmComm::SetPumpHookForTesting([this] {
+            if (!hold) return;
+            hold = false;
             link->Comm32().SetXONState(false);
-            quor::TfrmComm::SetPumpHookForTesting({});
         });
     }
     // What the far end receives until the text ends with `last` (or 5 s passed).
@@ -54,6 +56,7 @@ protected:
 
     SerialLine line;
     std::shared_ptr<quor::TfrmComm> link;
+    bool hold = false;
 };
 
 TEST_F(LinkWriteTest, ACommandTheLineDoesNotTakeInTimeFailsWithTheWriteError) {

@@ -22,8 +22,48 @@ protected:
         PulsynTest::SetUp();
         ConnectTo(p);
     }
+    void TearDown() override {
+        TfrmComm::SetPumpHookForTesting({});
+        PulsynTest::TearDown();
+    }
+    // The line stops carrying output right after the next prompt byte went out (a stalled
+    // adapter, the device's XOFF), at the first point where the link lets messages run.
+    void HoldOutputAfterThePrompt() {
+        hold = true;
+        TfrmComm::SetPumpHookForTesting([this] {
+            if (!hold || !quor::frmComm) return;
+            hold = false;
+            quor::frmComm->Comm32().SetXONState(false);
+        });
+    }
     quor::TPulsyn p;
+    bool hold = false;
 };
+
+// A call reported as failed because the line would not take its command: that command never
+// reaches the stimulator, also not when the line carries the next one.
+TEST_F(LinkDetailsTest, ACommandReportedAsFailedNeverReachesTheStimulator) {
+    quor::frmComm->Comm32().SetWriteTimeout(200);
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    DeviceA().Reset();
+
+    HoldOutputAfterThePrompt();
+    EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
+        << LastDescription();
+    quor::frmComm->Comm32().SetXONState(true);
+
+    HoldOutputAfterThePrompt();
+    VARIANT_BOOL accepted = 12345;
+    EXPECT_EQ(p.SetChannelVoltage(1, 3, &accepted), E_UNEXPECTED);
+    EXPECT_EQ(accepted, 12345);
+    quor::frmComm->Comm32().SetXONState(true);
+
+    ASSERT_EQ(p.Trigger(2), S_OK);
+    ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
+    ASSERT_TRUE(DeviceA().WaitForIdle(3s));
+    EXPECT_EQ(DeviceA().Frames(), std::vector<std::string>{"T2"});
+}
 
 TEST_F(LinkDetailsTest, DialoguesAndSendsLeaveTraceLines) {
     std::vector<std::string> lines;
