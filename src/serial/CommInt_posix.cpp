@@ -16,10 +16,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <map>
+#include <thread>
 
 #include "base/Deadline.h"
 #include "base/MainThread.h"
@@ -90,6 +92,25 @@ bool ModemLineCall(int fd, unsigned long request, int bits, int32_t& error) {
     if (errno == ENOTTY || errno == EINVAL) return true;
     error = errno;
     return false;
+}
+
+// A write is complete once the line has carried it, as a Windows driver completes a write
+// once it has transmitted it: a command reported as written is on its way to the device, and
+// when a later write fails and the output queue is discarded, nothing reported as written is
+// discarded with it. At 38400 baud a command frame takes a few milliseconds; a line that
+// carries nothing (a stalled adapter) makes the write run out of time, with the bytes the
+// line did carry reported. A pseudo-terminal has no line and reports an empty queue at once.
+int32_t WaitUntilCarried(int fd, int32_t count, const TDeadline& deadline, int32_t& movedBefore) {
+    constexpr auto kLookAgain = std::chrono::milliseconds(1);  // about four bytes' time
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return count;
+        if (deadline.Expired()) {
+            movedBefore = count - std::min(queued, count);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(kLookAgain, deadline.Remaining()));
+    }
 }
 
 }  // namespace
@@ -286,7 +307,7 @@ int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t
     for (;;) {
         const ssize_t n = write(fd, bytes + done, static_cast<size_t>(count - done));
         if (n > 0) done += static_cast<int32_t>(n);
-        if (n >= 0 && done == count) return done;
+        if (n >= 0 && done == count) return WaitUntilCarried(fd, count, deadline, movedBefore);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             if (done > 0) return done;  // the transfer ended early; report what went out
             error = errno;
