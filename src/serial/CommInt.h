@@ -158,8 +158,11 @@ public:
     void Close();
     bool Enabled() const { return FHandle.Valid(); }
     // Bytes written or read, or -1 when the transfer did not complete within WriteTimeout
-    // or ReadTimeout (the transfer is then cancelled before the call returns). A read
-    // returns what the driver holds at once, possibly nothing.
+    // or ReadTimeout: what is still pending is then cancelled before the call returns, but
+    // bytes the driver had already taken are not called back (TimedOutWriteMoved). A write
+    // completes once the line has carried it (POSIX: the terminal's output queue is empty;
+    // Windows: the driver completed it). A read returns what the driver holds at once,
+    // possibly nothing.
     int32_t Write(const void* Buf, int32_t Count);
     int32_t Read(void* Buf, int32_t Count);
     // The bytes that the last Write which ran out of time had handed to the driver before
