@@ -1,6 +1,7 @@
 #include "PromptTracker.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace quor {
 
@@ -11,7 +12,7 @@ void TPromptTracker::ForgetLostPrompts(TClock::time_point now) {
 void TPromptTracker::PromptSent(TClock::time_point now, bool replyExpected) {
     ForgetLostPrompts(now);
     FUnanswered.push_back(now);
-    if (!replyExpected) ++FFramesOwed;
+    if (!replyExpected) Owe();
 }
 
 void TPromptTracker::Resynchronise() {
@@ -64,11 +65,16 @@ void TPromptTracker::Restart() {
 
 void TPromptTracker::ReplyTaken() { FFramesOwed = 0; }
 
-void TPromptTracker::ReplyAbandoned() { ++FFramesOwed; }
+void TPromptTracker::ReplyAbandoned() { Owe(); }
 
 void TPromptTracker::CommandAbandoned() {
     FUnanswered.clear();
-    ++FFramesOwed;
+    Owe();
+}
+
+// A device that never answers triggers makes the count grow until the next reply resets it.
+void TPromptTracker::Owe() {
+    if (FFramesOwed < std::numeric_limits<int>::max()) ++FFramesOwed;
 }
 
 void TPromptTracker::GiveUpOnOpenPrompts() {

@@ -63,6 +63,7 @@ public:
 
 private:
     void ForgetLostPrompts(TClock::time_point now);
+    void Owe();  // one more frame an earlier command may still send
 
     std::deque<TClock::time_point> FUnanswered;  // the send times of unanswered prompts
     bool FDeviceAnswers = false;
