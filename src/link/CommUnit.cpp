@@ -439,7 +439,10 @@ std::string TfrmComm::Converse(const std::string& Command) {
 }
 
 void TfrmComm::LetLineFallQuiet() {
-    const TDeadline limit = TDeadline::In(ReplyTimeout);
+    // A late reply is over in a moment; a line that keeps talking for three quiet times is
+    // not bringing one (a device that streams, another device), and waiting longer would
+    // only add to every command's time.
+    const TDeadline limit = TDeadline::In(std::min(ReplyTimeout, 3 * QuietTime));
     TDeadline quiet = TDeadline::In(QuietTime);
     while (!quiet.Expired() && !limit.Expired()) {
         const uint64_t before = FBytesReceived;

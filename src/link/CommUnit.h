@@ -83,7 +83,8 @@ public:
     // After a dialogue ran out of time on a device that does not answer the prompt byte, its
     // reply may still come, and nothing would tell it from the next command's: the next
     // dialogue first lets the line fall quiet for QuietTime (what arrives is logged and
-    // dropped), waiting at most ReplyTimeout in all for a line that keeps talking.
+    // dropped), waiting at most three times that (and no longer than ReplyTimeout) for a
+    // line that keeps talking.
     static std::chrono::milliseconds DefaultQuietTime;
     std::chrono::milliseconds QuietTime = DefaultQuietTime;
 
@@ -130,7 +131,7 @@ private:
     // A command whose call fails must never reach the device later: the text held for it is
     // dropped, and what the port still holds for output is discarded.
     void AbandonCommand() noexcept;
-    // Reads, logs and drops input until none has arrived for QuietTime (at most ReplyTimeout).
+    // Reads, logs and drops input until none has arrived for QuietTime (see QuietTime).
     void LetLineFallQuiet();
     void DrainOutput();
     void PumpFor(const TDeadline& Deadline);
