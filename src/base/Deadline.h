@@ -16,10 +16,19 @@ class TDeadline {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Ends `timeout` from now; a timeout of zero or less has ended already.
+    // Ends `timeout` from now; a timeout of zero or less (or not a number) has ended already. A timeout longer
+    // than the clock can count to ends at the clock's last moment instead of wrapping round
+    // into the past (hours::max() or a huge number of seconds from a caller).
     template <class Rep, class Period>
     static TDeadline In(std::chrono::duration<Rep, Period> timeout) {
-        return TDeadline(Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout), false);
+        const Clock::time_point now = Clock::now();
+        if (!(timeout > timeout.zero())) return TDeadline(now, false);
+        // Compared as floating point first: converting a timeout that does not fit into the
+        // clock's ticks would itself overflow.
+        const Clock::duration room = Clock::time_point::max() - now;
+        const std::chrono::duration<long double, Clock::period> wanted = timeout;
+        if (wanted.count() >= static_cast<long double>(room.count())) return TDeadline(Clock::time_point::max(), false);
+        return TDeadline(now + std::chrono::duration_cast<Clock::duration>(wanted), false);
     }
     static TDeadline At(Clock::time_point at) { return TDeadline(at, false); }
     static TDeadline Never() { return TDeadline(Clock::time_point::max(), true); }

@@ -28,7 +28,14 @@ void TThread::Start() {
         std::lock_guard<std::mutex> guard(Live().lock);
         ++Live().count;
     }
-    std::thread(&TThread::Run, shared_from_this()).detach();
+    try {
+        std::thread(&TThread::Run, shared_from_this()).detach();
+    } catch (...) {
+        // The system made no thread (std::system_error): none is live, and the caller hears.
+        std::lock_guard<std::mutex> guard(Live().lock);
+        --Live().count;
+        throw;
+    }
 }
 
 void TThread::Run(std::shared_ptr<TThread> self) {

@@ -33,8 +33,8 @@ public:
 
 protected:
     explicit TThread(TThreadPriority priority = tpNormal) : FPriority(priority) {}
-    // Launches the thread. When Terminate was called before the thread first runs, the
-    // body does not run at all.
+    // Launches the thread; raises std::system_error when the system cannot make one. When
+    // Terminate was called before the thread first runs, the body does not run at all.
     void Start();
     virtual void Execute() = 0;
     // Runs `work` on the main thread and waits until it has run; an exception of `work`

@@ -69,6 +69,9 @@ bool TfrmComm::AnyOperationRunning() { return operationsRunning > 0; }
 
 std::chrono::milliseconds TfrmComm::DefaultReplyTimeout{15000};
 std::chrono::milliseconds TfrmComm::DefaultReopenPause{500};
+// A late reply comes in one piece at the line rate (a few milliseconds), long after the
+// command; a second of silence is far longer than any gap inside one.
+std::chrono::milliseconds TfrmComm::DefaultQuietTime{1000};
 
 TfrmComm::TfrmComm() : FComm32(std::make_unique<TComm>()) {
     TComm& comm = *FComm32;
@@ -174,9 +177,17 @@ void TfrmComm::OpenDevice(int32_t APort, const std::string& Device) {
     FComm32->SetDeviceName(Device);
     FPrompts.Restart();
     FPortLost = false;
+    FLastDialogueTimedOut = false;
+    FSendBuffer.clear();
     FComm32->Open();
-    FComm32->SetRTSState(true);
-    FComm32->SetDTRState(true);
+    try {
+        FComm32->SetRTSState(true);
+        FComm32->SetDTRState(true);
+    } catch (...) {
+        // A port that failed to open fully is released, so that nothing keeps it locked.
+        FComm32->Close();
+        throw;
+    }
     FPort = APort;
 }
 
@@ -208,37 +219,68 @@ int32_t TfrmComm::Transfer(const std::function<int32_t()>& Call) {
 
 void TfrmComm::WriteText(const std::string& Text) {
     // A write that runs out of time (a line held by flow control, a stalled adapter) left
-    // the command, or part of it, in the computer: never report that as sent.
-    const int32_t written = Transfer([&] { return FComm32->Write(Text.data(), static_cast<int32_t>(Text.size())); });
-    if (written != static_cast<int32_t>(Text.size())) {
-        RaiseCommError("Write error: the stimulator's port did not take the command within " +
-                           std::to_string(FComm32->WriteTimeout()) + " ms",
-                       kCommTimeoutError);
+    // the command, or part of it, in the computer: never report that as sent. Part of it may
+    // have gone out all the same, and the stimulator may then hold a truncated command.
+    const int32_t size = static_cast<int32_t>(Text.size());
+    const int32_t written = Transfer([&] { return FComm32->Write(Text.data(), size); });
+    if (written == size) return;
+    const int32_t moved = written == -1 ? FComm32->TimedOutWriteMoved() : written;
+    const std::string within = " within " + std::to_string(FComm32->WriteTimeout()) + " ms";
+    if (moved <= 0) {
+        RaiseCommError("Write error: the stimulator's port did not take the command" + within, kCommTimeoutError);
     }
+    RaiseCommError("Write error: the stimulator's port took only " + std::to_string(moved) + " of the command's " +
+                       std::to_string(size) + " bytes" + within +
+                       ", so the command may have reached the stimulator incomplete; the rest was discarded. "
+                       "Check the stimulator before sending the command again",
+                   kCommTimeoutError);
 }
 
 void TfrmComm::WritePrompt() {
     FPrompts.AnswerLimit = ReplyTimeout;
-    FPrompts.PromptSent(std::chrono::steady_clock::now());
+    const auto sent = std::chrono::steady_clock::now();
     WriteText(kPrompt);
+    // Counted once written: a prompt that never went out is never answered. (No answer can
+    // be read before the entry below lets messages run.) Only a dialogue waits for the
+    // command's reply; outside one, whatever the device answers is an earlier command's.
+    FPrompts.PromptSent(sent, FInDialogue);
     AddText(kPrompt, true);
+}
+
+void TfrmComm::AbandonCommand() noexcept {
+    FSendBuffer.clear();
+    FComm32->PurgeOut();
+    // The device may have taken the prompt, or part of the frame, and answer that; prompts
+    // it may or may not answer now are no longer counted on.
+    FPrompts.CommandAbandoned();
 }
 
 void TfrmComm::Send(const std::string& S) {
     TOperation operation(*this);
     Trace("Send:" + S);
-    CheckPortPresent();
-    CommState = true;
-    WritePrompt();
-    SendBuffer += S;
-    FlushSendBuffer();
+    try {
+        CheckPortPresent();
+        CommState = true;
+        WritePrompt();
+        FSendBuffer += S;
+        FlushSendBuffer();
+    } catch (...) {
+        AbandonCommand();
+        throw;
+    }
 }
 
 void TfrmComm::FlushSendBuffer() {
-    if (SendBuffer.empty()) return;
-    WriteText(SendBuffer);
-    AddText(SendBuffer, true);
-    SendBuffer.clear();
+    if (FSendBuffer.empty()) return;
+    // Taken out before the write: whether it goes out or fails, it is never written again.
+    const std::string text = std::exchange(FSendBuffer, std::string());
+    try {
+        WriteText(text);
+    } catch (...) {
+        AbandonCommand();  // also when the device's prompt released it (the receive handler)
+        throw;
+    }
+    AddText(text, true);
 }
 
 void TfrmComm::SendOld(const std::string& S) {
@@ -247,8 +289,13 @@ void TfrmComm::SendOld(const std::string& S) {
     CommState = false;
     // The text is queued before the prompt goes out: the device's answer can arrive while
     // the prompt is being logged, and the receive handler must find the text waiting then.
-    SendBuffer += S;
-    WritePrompt();
+    FSendBuffer += S;
+    try {
+        WritePrompt();
+    } catch (...) {
+        AbandonCommand();
+        throw;
+    }
 }
 
 void TfrmComm::SendCommand(const std::string& Command) {
@@ -280,6 +327,7 @@ std::string TfrmComm::CommReceive(int32_t NumBytes) {
 }
 
 std::string TfrmComm::Received(const std::string& Bytes) {
+    FBytesReceived += Bytes.size();
     FPrompts.Received(Bytes);
     if (!Bytes.empty()) AddText(Bytes, false);
     return TextUpToZero(Bytes);
@@ -340,11 +388,22 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
     } scope(*this);
 
+    try {
+        return Converse(Command);
+    } catch (...) {
+        AbandonCommand();
+        throw;
+    }
+}
+
+std::string TfrmComm::Converse(const std::string& Command) {
+    if (FLastDialogueTimedOut && !FPrompts.DeviceAnswers()) LetLineFallQuiet();
     DrainInput();
     FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
     const TDeadline deadline = TDeadline::In(ReplyTimeout);
     SendFrame(Command + "R");
     std::string result;
+    bool replied = false;
     bool header = true;
     bool stale = false;  // the frame being read answers an earlier command: it is logged and skipped
     int32_t length = 0;
@@ -376,6 +435,7 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
                 const std::string payload = TakeInput(static_cast<size_t>(std::max(length, 0)));
                 if (!stale) {
                     result = payload;
+                    replied = true;
                     break;
                 }
                 header = true;
@@ -394,11 +454,20 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
             }
         }
     }
-    if (!CommState) SendBuffer.clear();
+    if (!CommState) FSendBuffer.clear();
+    FLastDialogueTimedOut = !replied;
     DrainInput();
-    if (result.empty() && FPrompts.PromptsOpen()) FPrompts.GiveUpOnOpenPrompts();
-    if (interrupted) throw Exception("Interrupted while waiting for the stimulator's reply to \"" + Command + "\".", TFailureKind::Interrupted);
-    if (result.empty() && MissingReplyFails && deadline.Expired()) {
+    if (replied) {
+        FPrompts.ReplyTaken();
+    } else {
+        FPrompts.ReplyAbandoned();
+        if (FPrompts.PromptsOpen()) FPrompts.GiveUpOnOpenPrompts();
+    }
+    if (interrupted) {
+        throw Exception("Interrupted while waiting for the stimulator's reply to \"" + Command + "\".",
+                        TFailureKind::Interrupted);
+    }
+    if (!replied && MissingReplyFails) {
         throw Exception("The stimulator did not answer \"" + Command + "\" within " +
                             SecondsText(ReplyTimeout) +
                             " s: the command may or may not have taken effect. Check that the stimulator is switched "
@@ -406,6 +475,30 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
                         TFailureKind::NoReply);
     }
     return result;
+}
+
+void TfrmComm::LetLineFallQuiet() {
+    // A late reply is over in a moment; a line that keeps talking for three quiet times is
+    // not bringing one (a device that streams, another device), and waiting longer would
+    // only add to every command's time.
+    const TDeadline limit = TDeadline::In(std::min(ReplyTimeout, 3 * QuietTime));
+    TDeadline quiet = TDeadline::In(QuietTime);
+    while (!quiet.Expired() && !limit.Expired()) {
+        const uint64_t before = FBytesReceived;
+        Pump();
+        if (InterruptRequested()) {
+            throw Exception("Interrupted while waiting for the line to fall quiet: nothing was sent.",
+                            TFailureKind::Interrupted);
+        }
+        DrainInput();  // the receive handler may have read some instead; logged either way
+        if (FBytesReceived != before) {
+            quiet = TDeadline::In(QuietTime);
+            continue;
+        }
+        CheckPortPresent();
+        FComm32->WaitForInputOrMessages(std::min(quiet.Remaining(), limit.RemainingAtMost(kLongestQuietWait)));
+    }
+    FLastDialogueTimedOut = false;
 }
 
 std::string TfrmComm::Dialogue(const std::string& Send, double, int32_t, bool, bool) { return Dialogue(Send); }

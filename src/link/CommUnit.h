@@ -70,7 +70,8 @@ public:
 
     bool CommState = false;
     bool ProcessCharEvent = false;
-    std::string SendBuffer;
+    // The command text not yet written (held for the device's prompt), for tests to look at.
+    const std::string& SendBufferForTesting() const { return FSendBuffer; }
 
     // How long a dialogue waits for the reply, and the pause before a port is reopened.
     // The device needs them as they are; tests shorten them, for every link made afterwards
@@ -79,6 +80,13 @@ public:
     static std::chrono::milliseconds DefaultReopenPause;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     std::chrono::milliseconds ReopenPause = DefaultReopenPause;
+    // After a dialogue ran out of time on a device that does not answer the prompt byte, its
+    // reply may still come, and nothing would tell it from the next command's: the next
+    // dialogue first lets the line fall quiet for QuietTime (what arrives is logged and
+    // dropped), waiting at most three times that (and no longer than ReplyTimeout) for a
+    // line that keeps talking.
+    static std::chrono::milliseconds DefaultQuietTime;
+    std::chrono::milliseconds QuietTime = DefaultQuietTime;
 
     // Whether a dialogue whose reply never came fails (TFailureKind::NoReply) instead of
     // returning an empty reply as a silent device's.
@@ -116,6 +124,7 @@ private:
     // The frame of a command, written after the check that no reply is awaited.
     void SendFrame(const std::string& Command);
     void RefuseWhileAwaitingReply(const std::string& Command) const;
+    std::string Converse(const std::string& Command);  // the dialogue proper, its flags set
     // Runs one read or write of the port; a refusal because the device has gone raises the
     // lost-port message instead of the bare system error.
     int32_t Transfer(const std::function<int32_t()>& Call);
@@ -131,6 +140,11 @@ private:
     void CheckPortPresent();  // raises the message of a lost port
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
+    // A command whose call fails must never reach the device later: the text held for it is
+    // dropped, and what the port still holds for output is discarded.
+    void AbandonCommand() noexcept;
+    // Reads, logs and drops input until none has arrived for QuietTime (see QuietTime).
+    void LetLineFallQuiet();
     void DrainOutput();
     void PumpFor(const TDeadline& Deadline);
     void Pump();  // lets the thread's messages run: serial events, clicks, client calls
@@ -147,6 +161,9 @@ private:
     bool FInDialogue = false;
     bool FPortLost = false;  // once gone, a port stays gone until it is opened again
     std::string FInput;      // read by the running dialogue, not yet taken apart
+    std::string FSendBuffer;  // command text not yet written
+    bool FLastDialogueTimedOut = false;  // its reply may still be on its way
+    uint64_t FBytesReceived = 0;         // every byte read from the device, counted
 };
 
 // The port search: tries the candidate ports from the highest down and returns the number

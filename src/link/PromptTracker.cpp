@@ -1,6 +1,7 @@
 #include "PromptTracker.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace quor {
 
@@ -8,9 +9,10 @@ void TPromptTracker::ForgetLostPrompts(TClock::time_point now) {
     while (!FUnanswered.empty() && now - FUnanswered.front() > AnswerLimit) FUnanswered.pop_front();
 }
 
-void TPromptTracker::PromptSent(TClock::time_point now) {
+void TPromptTracker::PromptSent(TClock::time_point now, bool replyExpected) {
     ForgetLostPrompts(now);
     FUnanswered.push_back(now);
+    if (!replyExpected) Owe();
 }
 
 void TPromptTracker::Resynchronise() {
@@ -27,6 +29,8 @@ void TPromptTracker::Received(std::string_view bytes) {
                 if (c == '<') {
                     FState = TState::Length;
                     FLength.clear();
+                    FFrameMayBeOwed = FFramesOwed > 0;
+                    if (FFrameMayBeOwed) --FFramesOwed;
                 } else if (c == '=' && !FUnanswered.empty()) {
                     FUnanswered.pop_front();
                     FDeviceAnswers = true;
@@ -54,7 +58,23 @@ void TPromptTracker::Received(std::string_view bytes) {
 
 void TPromptTracker::Restart() {
     FUnanswered.clear();
+    FFramesOwed = 0;
+    FFrameMayBeOwed = false;
     Resynchronise();
+}
+
+void TPromptTracker::ReplyTaken() { FFramesOwed = 0; }
+
+void TPromptTracker::ReplyAbandoned() { Owe(); }
+
+void TPromptTracker::CommandAbandoned() {
+    FUnanswered.clear();
+    Owe();
+}
+
+// A device that never answers triggers makes the count grow until the next reply resets it.
+void TPromptTracker::Owe() {
+    if (FFramesOwed < std::numeric_limits<int>::max()) ++FFramesOwed;
 }
 
 void TPromptTracker::GiveUpOnOpenPrompts() {
@@ -64,7 +84,12 @@ void TPromptTracker::GiveUpOnOpenPrompts() {
 
 bool TPromptTracker::FrameIsStale(TClock::time_point now) {
     ForgetLostPrompts(now);
-    return FDeviceAnswers && !FUnanswered.empty();
+    if (!FDeviceAnswers || FUnanswered.empty()) return false;
+    if (FFrameMayBeOwed) return true;
+    // No earlier command may still answer, so this is the reply, come before the answer to
+    // its prompt: the device has stopped answering prompts.
+    GiveUpOnOpenPrompts();
+    return false;
 }
 
 }  // namespace quor

@@ -1,5 +1,6 @@
 #include "serial/CommInt.h"
 
+#include <system_error>
 #include <utility>
 
 #include "base/MainThread.h"
@@ -64,9 +65,31 @@ void TCustomComm::CheckClosed() {
     if (Enabled()) RaiseCommError("Port already assigned (open)", -1);
 }
 
+// A port that failed to open is closed again, whatever step failed: left open, it would
+// keep the device locked against every later attempt, this program's included.
 void TCustomComm::Open() {
     CheckClosed();
     BindMainThread();
+    try {
+        OpenAndWatch();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TCustomComm::OpenAndWatch() {
+    // The transfers' completion event is made with the component; should the system have
+    // refused it then, it is asked once more now, and a refusal is reported: without it no
+    // transfer could be waited for.
+    if (FEvent->Handle() == kNoEventHandle) {
+        FEvent = std::make_unique<TSimpleEvent>();
+        if (FEvent->Handle() == kNoEventHandle) {
+            RaiseCommError("Error creating the port's transfer event: the system is out of handles; close other "
+                           "programs or ports, then connect again",
+                           LastSystemError());
+        }
+    }
     OpenDevice();
     if (!Enabled()) return;
     FEventThread = TCommEventThread::Create(FHandle.Get(), FMonitorEvents);
@@ -193,8 +216,10 @@ int32_t TCustomComm::Transfer(bool Writing, void* Buf, int32_t Count, const char
     if (Count < 0) RaiseCommError(FailureMessage, platform::kInvalidParameterError);
     const uint32_t timeout = static_cast<uint32_t>(Writing ? FWriteTimeout : FReadTimeout);
     int32_t error = 0;
-    const int32_t result = platform::Transfer(FHandle.Get(), *FEvent, Writing, Buf, Count, timeout, error);
+    int32_t movedBefore = 0;
+    const int32_t result = platform::Transfer(FHandle.Get(), *FEvent, Writing, Buf, Count, timeout, error, movedBefore);
     if (result == platform::kTransferFailed) RaiseCommError(FailureMessage, error);
+    if (Writing) FTimedOutWriteMoved = result == -1 ? movedBefore : 0;
     if (result > 0 && FEventThread) {
         // Watching the output queue drain costs the thread a wake-up per write: done only
         // for a handler that listens.
@@ -308,7 +333,20 @@ void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
 
 std::shared_ptr<TCommEventThread> TCommEventThread::Create(THandle Handle, TCommEventTypes Events) {
     std::shared_ptr<TCommEventThread> thread(new TCommEventThread(Handle, Events));
-    thread->Start();
+    // The event is both the thread's wait and Stop's way to end it: a thread started
+    // without one could never be stopped, and closing the port would wait for it forever.
+    if (thread->FEventError != 0 || thread->FEvent.Handle() == kNoEventHandle) {
+        RaiseCommError("Error creating the port's event watch: the system is out of handles; close other "
+                       "programs or ports, then connect again",
+                       thread->FEventError != 0 ? thread->FEventError : -1);
+    }
+    try {
+        thread->Start();
+    } catch (const std::system_error& e) {
+        RaiseCommError("Error starting the port's event thread: the system has no room for another thread; close "
+                       "other programs, then connect again",
+                       e.code().value());
+    }
     return thread;
 }
 

@@ -159,10 +159,16 @@ public:
     void Close();
     bool Enabled() const { return FHandle.Valid(); }
     // Bytes written or read, or -1 when the transfer did not complete within WriteTimeout
-    // or ReadTimeout (the transfer is then cancelled before the call returns). A read
-    // returns what the driver holds at once, possibly nothing.
+    // or ReadTimeout: what is still pending is then cancelled before the call returns, but
+    // bytes the driver had already taken are not called back (TimedOutWriteMoved). A write
+    // completes once the line has carried it (POSIX: the terminal's output queue is empty;
+    // Windows: the driver completed it). A read returns what the driver holds at once,
+    // possibly nothing.
     int32_t Write(const void* Buf, int32_t Count);
     int32_t Read(void* Buf, int32_t Count);
+    // The bytes that the last Write which ran out of time had handed to the driver before
+    // it did (0 when none): they cannot be called back and may reach the far end.
+    int32_t TimedOutWriteMoved() const { return FTimedOutWriteMoved; }
     // Bytes in the driver's queues; -1 while closed, 0 when the driver cannot say (a device
     // that has gone).
     int32_t InQueCount();
@@ -278,6 +284,9 @@ private:
     // Reading the line's status also resets the driver's error mask: errors collected by a
     // query are kept here for the next error event, so that its handler still sees them.
     uint32_t FLineErrors = 0;
+    int32_t FTimedOutWriteMoved = 0;
+    // Opens the device and starts watching it; Open closes the port again when this raises.
+    void OpenAndWatch();
     platform::TComStat LineStatus();  // the driver's status, its errors kept
     int32_t Transfer(bool Writing, void* Buf, int32_t Count, const char* FailureMessage);
     bool ModemStatusBit(uint32_t Bit);
@@ -297,6 +306,8 @@ class TComm : public TCustomComm {};
 // again, a mask queued for the main thread is dropped, and the thread ends on its own.
 class TCommEventThread : public TThread {
 public:
+    // Raises ECommError when the thread's event or the thread itself cannot be made (the
+    // process is out of handles or threads): a watch without them could not be stopped.
     static std::shared_ptr<TCommEventThread> Create(THandle Handle, TCommEventTypes Events);
     ~TCommEventThread() override;
     const TCommEvent& OnSignal() const { return FOnSignal; }
@@ -332,6 +343,7 @@ private:
 
     THandle FCommHandle;
     TSimpleEvent FEvent;
+    int32_t FEventError;  // the system's code when FEvent could not be made, else 0
     uint32_t FEventMask = 0;
     TCommEvent FOnSignal;
     uint32_t FDriverMask;

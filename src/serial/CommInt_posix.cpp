@@ -18,11 +18,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "base/Deadline.h"
 #include "base/MainThread.h"
@@ -93,6 +95,25 @@ bool ModemLineCall(int fd, unsigned long request, int bits, int32_t& error) {
     if (errno == ENOTTY || errno == EINVAL) return true;
     error = errno;
     return false;
+}
+
+// A write is complete once the line has carried it, as a Windows driver completes a write
+// once it has transmitted it: a command reported as written is on its way to the device, and
+// when a later write fails and the output queue is discarded, nothing reported as written is
+// discarded with it. At 38400 baud a command frame takes a few milliseconds; a line that
+// carries nothing (a stalled adapter) makes the write run out of time, with the bytes the
+// line did carry reported. A pseudo-terminal has no line and reports an empty queue at once.
+int32_t WaitUntilCarried(int fd, int32_t count, const TDeadline& deadline, int32_t& movedBefore) {
+    constexpr auto kLookAgain = std::chrono::milliseconds(1);  // about four bytes' time
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return count;
+        if (deadline.Expired()) {
+            movedBefore = count - std::min(queued, count);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(kLookAgain, deadline.Remaining()));
+    }
 }
 
 }  // namespace
@@ -296,7 +317,8 @@ bool SetupBuffers(THandle handle, int32_t, int32_t, int32_t& error) {
 }
 
 int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t count, uint32_t timeout,
-                 int32_t& error) {
+                 int32_t& error, int32_t& movedBefore) {
+    movedBefore = 0;
     const int fd = Fd(handle);
     if (!writing) {
         const ssize_t n = read(fd, buf, static_cast<size_t>(count));
@@ -312,13 +334,16 @@ int32_t Transfer(THandle handle, TSimpleEvent&, bool writing, void* buf, int32_t
     for (;;) {
         const ssize_t n = write(fd, bytes + done, static_cast<size_t>(count - done));
         if (n > 0) done += static_cast<int32_t>(n);
-        if (n >= 0 && done == count) return done;
+        if (n >= 0 && done == count) return WaitUntilCarried(fd, count, deadline, movedBefore);
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             if (done > 0) return done;  // the transfer ended early; report what went out
             error = errno;
             return kTransferFailed;
         }
-        // The output queue is full: wait for room, at most until the write's deadline.
+        // The output queue is full: wait for room, at most until the write's deadline. What
+        // the terminal took before the deadline cannot be called back (it may be on the line
+        // already): the caller learns how much that was.
+        movedBefore = done;
         if (deadline.Expired()) return -1;
         pollfd p{fd, POLLOUT, 0};
         if (poll(&p, 1, deadline.SystemTimeout(INT_MAX, -1)) == 0 && deadline.Expired()) return -1;
@@ -478,6 +503,7 @@ struct TCommEventThread::Watch {
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
     : TThread(tpHigher),
       FCommHandle(Handle),
+      FEventError(FEvent.Handle() == kNoEventHandle ? LastSystemError() : 0),
       FDriverMask(comm::DriverMask(Events)),
       FWatch(std::make_unique<Watch>(static_cast<int>(FEvent.Handle()), static_cast<int>(Handle),
                                      (FDriverMask & comm::EvRxChar) != 0)) {}

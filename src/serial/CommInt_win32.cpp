@@ -95,7 +95,8 @@ bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& 
 }
 
 int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
-                 int32_t& error) {
+                 int32_t& error, int32_t& movedBefore) {
+    movedBefore = 0;
     OVERLAPPED ov{};
     ov.hEvent = H(event.Handle());
     DWORD n = 0;
@@ -108,11 +109,14 @@ int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, i
     if (event.WaitFor(timeout) != wrSignaled) {
         // The transfer must be over before `ov` and the caller's buffer go away, and before
         // the next transfer reuses the event: cancel it and wait for it to finish. A
-        // transfer that completed after all is reported as such.
+        // transfer that completed after all is reported as such; one cancelled part-way
+        // reports the bytes it had moved (a write's may have gone out).
         CancelIoEx(H(handle), &ov);
         const BOOL completed = GetOverlappedResult(H(handle), &ov, &n, TRUE);
         event.ResetEvent();
-        return completed ? static_cast<int32_t>(n) : -1;
+        if (completed) return static_cast<int32_t>(n);
+        movedBefore = static_cast<int32_t>(n);
+        return -1;
     }
     GetOverlappedResult(H(handle), &ov, &n, FALSE);
     event.ResetEvent();
@@ -179,7 +183,11 @@ constexpr uint32_t kRetryPauseMs = 50;
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
-    : TThread(tpHigher), FCommHandle(Handle), FDriverMask(comm::DriverMask(Events)), FWatch(std::make_unique<Watch>()) {
+    : TThread(tpHigher),
+      FCommHandle(Handle),
+      FEventError(FEvent.Handle() == kNoEventHandle ? LastSystemError() : 0),
+      FDriverMask(comm::DriverMask(Events)),
+      FWatch(std::make_unique<Watch>()) {
     SetCommMask(reinterpret_cast<HANDLE>(Handle), FDriverMask);
 }
 

@@ -23,6 +23,9 @@ extern const int32_t kInvalidHandleError;
 // What an event holds when the system could not create it: null on Windows, -1 on POSIX.
 extern const THandle kNoEventHandle;
 
+// The system's code of the last failed call on this thread (GetLastError(), errno).
+int32_t LastSystemError();
+
 enum TEventWaitResult : uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
 
 // Waits without limit.

@@ -15,6 +15,8 @@ namespace quor {
 const int32_t kInvalidHandleError = EBADF;
 const THandle kNoEventHandle = kInvalidHandle;
 
+int32_t LastSystemError() { return errno; }
+
 THandleObject::~THandleObject() = default;
 
 void TEventHandleTraits::Close(THandle handle) { close(static_cast<int>(handle)); }

@@ -12,6 +12,8 @@ namespace {
 HANDLE H(THandle handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
+int32_t LastSystemError() { return static_cast<int32_t>(GetLastError()); }
+
 THandleObject::~THandleObject() = default;
 
 void TEventHandleTraits::Close(THandle handle) { CloseHandle(H(handle)); }

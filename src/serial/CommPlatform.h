@@ -40,10 +40,11 @@ bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& 
 
 constexpr int32_t kTransferFailed = -2;
 // Writes or reads; returns the bytes transferred, -1 when the transfer did not complete
-// within `timeout` ms (it is cancelled and finished before this returns), or
+// within `timeout` ms (it is cancelled and finished before this returns; `movedBefore` then
+// holds the bytes it had moved all the same, which for a write may have gone out), or
 // kTransferFailed when the system refused it at once.
 int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
-                 int32_t& error);
+                 int32_t& error, int32_t& movedBefore);
 // Fills `stat` and resets the driver's error state; leaves `stat` all zero and returns false
 // when the driver cannot say.
 bool ClearErrors(THandle handle, TComStat& stat);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 using namespace std::chrono_literals;
@@ -44,6 +45,21 @@ TEST(DeadlineTest, SystemWaitsGetAClampedTimeOrTheirEndlessValue) {
     const int left = TDeadline::In(200ms).SystemTimeout(INT_MAX, -1);
     EXPECT_GT(left, 0);
     EXPECT_LE(left, 200);
+}
+
+// A caller may ask for a wait longer than the clock can count (hours::max(), a huge number
+// of seconds): the deadline lies in the far future instead of wrapping round into the past.
+TEST(DeadlineTest, ATimeoutBeyondTheClocksRangeEndsAtItsLastMomentNotInThePast) {
+    const TDeadline hours = TDeadline::In(std::chrono::hours::max());
+    EXPECT_FALSE(hours.Expired());
+    EXPECT_FALSE(hours.Endless());
+    EXPECT_EQ(hours.SystemTimeout(INT_MAX, -1), INT_MAX);
+    EXPECT_GT(hours.Remaining(), 24h * 365 * 100);
+    const TDeadline seconds = TDeadline::In(std::chrono::duration<double>(1e300));
+    EXPECT_FALSE(seconds.Expired());
+    EXPECT_FALSE(TDeadline::In(std::chrono::nanoseconds::max()).Expired());
+    EXPECT_TRUE(TDeadline::In(std::chrono::hours::min()).Expired());
+    EXPECT_TRUE(TDeadline::In(std::chrono::duration<double>(std::nan(""))).Expired());
 }
 
 }  // namespace

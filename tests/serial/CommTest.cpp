@@ -336,6 +336,28 @@ TEST_F(CommOnLine, RefusedSettingRaisesAndKeepsTheNewValue) {
     EXPECT_TRUE(comm.Enabled());
 }
 
+// Open fails after the device was opened (a line setting the driver refuses): the port is
+// closed again and its device free for the next opening, by this component or another.
+TEST_F(CommOnLine, AnOpenThatFailsPartWayReleasesThePort) {
+    comm.SetDatabits(da4);
+    const std::string message = CommErrorOf([&] { comm.Open(); });
+    EXPECT_EQ(message.rfind("Error updating DataControlBlock (Error: ", 0), 0u) << message;
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_EQ(comm.InQueCount(), -1);
+    ExpectEventThreadsEnd();
+
+    TestComm other;
+    other.SetDeviceName(line.PortName());
+    other.Open();
+    ASSERT_TRUE(other.Enabled());
+    EXPECT_EQ(other.Write("ping", 4), 4);
+    EXPECT_EQ(line.Receive(4), "ping");
+    other.Close();
+    comm.SetDatabits(da8);
+    comm.Open();
+    EXPECT_TRUE(comm.Enabled());
+}
+
 TEST_F(CommOnLine, EventCharsApplyWhenWrittenButNotWhenAssigned) {
     comm.Open();
     comm.EventChars().SetXonChar(0x11 + 1);

@@ -88,3 +88,39 @@ TEST_F(DriverCounts, ALineThatCarriesNothingIsClosedAfterTheWriteTimeOut) {
     EXPECT_EQ(seen.discarded, 64);
     EXPECT_EQ(seen.queuedAtClose, 0);
 }
+
+// A write is complete once the line has carried it: a slow line holds the call for as long
+// as it takes, and nothing is discarded.
+TEST_F(DriverCounts, AWriteReturnsOnceTheLineHasCarriedIt) {
+    auto link = std::make_unique<TfrmComm>();
+    link->Comm32().SetDeviceName(line.PortName());
+    link->Comm32().Open();
+    driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
+    driver_seam::QueueOutput(64, 16);
+    link->SendCommand("T1");
+    EXPECT_EQ(line.Receive(8), "=>0002T1");
+    const driver_seam::Record seen = driver_seam::Seen();
+    EXPECT_EQ(seen.discarded, 0);
+    EXPECT_GE(seen.looks, 5);
+}
+
+// A line that carries nothing: the command fails once the write time-out has passed, and
+// what the port still holds for the line is discarded, so that it never reaches the device
+// after the call has reported the failure.
+TEST_F(DriverCounts, ACommandTheLineDoesNotCarryInTimeFailsAndIsDiscarded) {
+    auto link = std::make_unique<TfrmComm>();
+    link->Comm32().SetDeviceName(line.PortName());
+    link->Comm32().SetWriteTimeout(100);
+    link->Comm32().Open();
+    driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
+    driver_seam::QueueOutput(64, 0);
+    try {
+        link->SendCommand("T1");
+        FAIL() << "a command the line did not carry was reported as sent";
+    } catch (const ECommError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Write error: the stimulator's port did not take the command within 100 ms", 0), 0u)
+            << e.what();
+    }
+    EXPECT_EQ(driver_seam::Seen().discarded, 64);
+    link.reset();
+}

@@ -2,6 +2,8 @@
 // reading the acknowledgement's reason, and the timed pump.
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 
 #include "PulsynTestSupport.h"
 
@@ -22,8 +24,118 @@ protected:
         PulsynTest::SetUp();
         ConnectTo(p);
     }
+    void TearDown() override {
+        TfrmComm::SetPumpHookForTesting({});
+        PulsynTest::TearDown();
+    }
+    // The line stops carrying output right after the next prompt byte went out (a stalled
+    // adapter, the device's XOFF), at the first point where the link lets messages run.
+    void HoldOutputAfterThePrompt() {
+        hold = true;
+        TfrmComm::SetPumpHookForTesting([this] {
+            if (!hold || !quor::frmComm) return;
+            hold = false;
+            quor::frmComm->Comm32().SetXONState(false);
+        });
+    }
     quor::TPulsyn p;
+    bool hold = false;
 };
+
+// A call reported as failed because the line would not take its command: that command never
+// reaches the stimulator, also not when the line carries the next one.
+TEST_F(LinkDetailsTest, ACommandReportedAsFailedNeverReachesTheStimulator) {
+    quor::frmComm->Comm32().SetWriteTimeout(200);
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    DeviceA().Reset();
+
+    HoldOutputAfterThePrompt();
+    EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
+        << LastDescription();
+    quor::frmComm->Comm32().SetXONState(true);
+
+    HoldOutputAfterThePrompt();
+    VARIANT_BOOL accepted = 12345;
+    EXPECT_EQ(p.SetChannelVoltage(1, 3, &accepted), E_UNEXPECTED);
+    EXPECT_EQ(accepted, 12345);
+    quor::frmComm->Comm32().SetXONState(true);
+
+    ASSERT_EQ(p.Trigger(2), S_OK);
+    ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
+    ASSERT_TRUE(DeviceA().WaitForIdle(3s));
+    EXPECT_EQ(DeviceA().Frames(), std::vector<std::string>{"T2"});
+}
+
+// The stimulator holds the line (XOFF, a stalled adapter): the calls fail, and once the line
+// is free again only the next command arrives.
+TEST_F(LinkDetailsTest, CommandsWhileTheStimulatorHoldsTheLineFailAndNeverArrive) {
+    quor::frmComm->Comm32().SetWriteTimeout(200);
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    DeviceA().Reset();
+    DeviceA().SetFault("hold");
+    EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
+        << LastDescription();
+    VARIANT_BOOL accepted = 12345;
+    EXPECT_EQ(p.SetChannelDelay(1, 0.025, &accepted), E_UNEXPECTED);
+    DeviceA().SetFault("hold=off");
+    ASSERT_EQ(p.Trigger(2), S_OK);
+    ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
+    ASSERT_TRUE(DeviceA().WaitForIdle(3s));
+    EXPECT_EQ(DeviceA().Frames(), std::vector<std::string>{"T2"});
+}
+
+// The stimulator holds the line for a while after every prompt byte, so that commands meet a
+// held line at every stage. Whatever each call reports is true of the device: every command
+// reported sent has arrived, and none reported failed has.
+TEST_F(LinkDetailsTest, UnderOutputStallsWhatEachCallReportsIsTrueOfTheDevice) {
+    quor::frmComm->Comm32().SetWriteTimeout(60);
+    quor::frmComm->ReplyTimeout = 500ms;
+    ASSERT_EQ(p.ClearParadigm(), S_OK);
+    DeviceA().Reset();
+    DeviceA().SetFault("stall=80");
+    std::map<std::string, int> reportedSent;
+    std::set<std::string> reportedFailed;
+    int failures = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::string frame;
+        HRESULT result;
+        if (i % 2 == 0) {
+            const int channel = 1 + (i / 2) % 9;
+            frame = "T" + std::to_string(channel);
+            result = p.Trigger(channel);
+        } else {
+            const double delay = (i + 1) * 0.001;
+            frame = "L1" + quor::EncodeDeviceNumber(delay) + "R";
+            VARIANT_BOOL accepted = 0;
+            result = p.SetChannelDelay(1, delay, &accepted);
+        }
+        if (result == S_OK) {
+            ++reportedSent[frame];
+        } else {
+            EXPECT_EQ(LastDescription().rfind("Write error: ", 0), 0u) << LastDescription();
+            reportedFailed.insert(frame);
+            ++failures;
+        }
+    }
+    DeviceA().SetFault("stall=off");
+    ASSERT_TRUE(DeviceA().WaitForIdle(3s));
+    std::map<std::string, int> arrived;
+    for (const std::string& frame : DeviceA().Frames()) ++arrived[frame];
+    for (const auto& [frame, count] : reportedSent) {
+        EXPECT_EQ(arrived[frame], count) << frame << " was reported sent " << count << " times";
+    }
+    for (const std::string& frame : reportedFailed) {
+        if (frame[0] == 'L') {
+            EXPECT_EQ(arrived[frame], 0) << frame << " was reported failed but arrived";
+        }
+    }
+    int arrivedTotal = 0;
+    for (const auto& [frame, count] : arrived) arrivedTotal += count;
+    EXPECT_EQ(arrivedTotal, 40 - failures);
+    EXPECT_GT(failures, 0) << "the stalls never met a command";
+}
 
 TEST_F(LinkDetailsTest, DialoguesAndSendsLeaveTraceLines) {
     std::vector<std::string> lines;

@@ -123,6 +123,16 @@ TEST_F(CommandTest, AMissingReplyOrAnInterruptedWaitFailsWhenTheClientAsksForIt)
 #endif
 
     p.SetReplyTimeout(10s);  // an interrupt that did not end the wait would cost these
+    // A device that answers no prompt and missed a reply gets a quiet line before the next
+    // command; an interrupt there sends nothing.
+    quor::TfrmComm::SetInterruptCheck([] { return true; });
+    EXPECT_EQ(p.ChangeParadigm(4), E_UNEXPECTED);
+    quor::TfrmComm::SetInterruptCheck(nullptr);
+    EXPECT_EQ(LastDescription(), "Interrupted while waiting for the line to fall quiet: nothing was sent.");
+    DeviceA().Reset();
+    EXPECT_EQ(p.ChangeParadigm(3), S_OK) << LastDescription();
+
+    DeviceA().SetFault("silence");
     int asked = 0;
     quor::TfrmComm::SetInterruptCheck([&] { return ++asked > 0; });
     EXPECT_EQ(p.ChangeParadigm(4), E_UNEXPECTED);
@@ -340,7 +350,7 @@ TEST_F(CommandTest, InputBetweenDialoguesIsReadAndLoggedByTheReceiveHandler) {
 
 TEST_F(CommandTest, SendOldWaitsForTheDevicesPromptBeforeTheText) {
     quor::frmComm->SendOld(">0003Y7R");
-    ASSERT_TRUE(PumpUntil([] { return quor::frmComm->SendBuffer.empty(); }, 3s));
+    ASSERT_TRUE(PumpUntil([] { return quor::frmComm->SendBufferForTesting().empty(); }, 3s));
     ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"Y7R"});
     EXPECT_TRUE(quor::frmComm->CommState);

@@ -1,6 +1,7 @@
 // Every result a call reports is the device's answer to that call's command, never an
 // answer left over from an earlier one: a reply that came after its dialogue gave up, or an
 // answer to a command that expects none.
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -48,6 +49,45 @@ TEST_F(ReplyMatchingTest, AnAnswerToACommandThatExpectsNoneIsNotTheNextCommandsR
         ASSERT_EQ(p.Trigger(2), S_OK);
         EXPECT_TRUE(Voltage(3)) << "after trigger " << i;
     }
+}
+
+// A device that does not answer the prompt byte gives nothing to tell a late reply by: after
+// a dialogue that ran out of time, the line is let fall quiet before the next command, and
+// what arrives meanwhile is logged and dropped.
+TEST_F(ReplyMatchingTest, ALateReplyFromADeviceThatDoesNotAnswerPromptsIsNotTheNextCommandsReply) {
+    DeviceA().SetFault("no-echo");
+    DeviceA().SetFault("delay=450");
+    EXPECT_FALSE(Voltage(3));  // accepted, but only after the dialogue stopped waiting
+    DeviceA().SetFault("delay=off");
+    EXPECT_FALSE(Voltage(7.5));  // its late "OK." must not count for this one
+    EXPECT_TRUE(Voltage(3));
+    EXPECT_FALSE(Voltage(7.5));
+    const std::vector<std::string> lines = LogLines();
+    const auto oks = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("< ", 0) == 0 && line.find("OK.") != std::string::npos;
+    });
+    EXPECT_EQ(oks, 2) << "the late reply was not logged";
+}
+
+// A device that begins or stops answering the prompt byte (other firmware, another device
+// on the port): the next accepted command reads as accepted, without waiting out its limit.
+TEST_F(ReplyMatchingTest, ADeviceThatBeginsToAnswerPromptsIsBelievedAtOnce) {
+    DeviceA().SetFault("no-echo");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Voltage(3)) << i;
+    DeviceA().SetFault("echo=on");
+    EXPECT_TRUE(Voltage(3));
+    EXPECT_FALSE(Voltage(7.5));
+    EXPECT_TRUE(Voltage(3));
+}
+
+TEST_F(ReplyMatchingTest, ADeviceThatStopsAnsweringPromptsIsBelievedAtOnce) {
+    EXPECT_TRUE(Voltage(3));
+    DeviceA().SetFault("no-echo");
+    EXPECT_TRUE(Voltage(3));
+    EXPECT_FALSE(Voltage(7.5));
+    EXPECT_TRUE(Voltage(3));
+    DeviceA().SetFault("echo=on");
+    EXPECT_TRUE(Voltage(3));
 }
 
 // Replies delayed at random around the time limit: a call that got an answer in time

@@ -44,7 +44,8 @@ const char* const kHelp[] = {
     "triggers",
     "faults",
     "fault SPEC [SPEC...]   silence delay=MS noise[=TEXT] split=SIZE[/MS] bad-length[=XXXX] "
-    "wrong-length=DELTA hangup[=N] echo=on|off no-echo pace[=on|off]; NAME=off switches one off",
+    "wrong-length=DELTA hangup[=N] echo=on|off no-echo pace[=on|off] hold[=on|off] stall=MS; NAME=off switches "
+    "one off",
     "clear",
     "limit NAME=MAX|off [...]   NAME: delay duration interval count voltage step",
     "reset",

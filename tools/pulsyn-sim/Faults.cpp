@@ -57,10 +57,14 @@ std::string Faults::Apply(std::string_view spec) {
     const bool off = value == "off";
     auto bad = [&] { return "bad value for " + std::string(name) + ": " + std::string(value); };
 
-    if (name == "silence" || name == "pace" || name == "echo" || name == "answer-all") {
+    if (name == "silence" || name == "pace" || name == "echo" || name == "answer-all" || name == "hold") {
         auto on = OnOff(value);
         if (!on) return bad();
-        (name == "silence" ? silence : name == "pace" ? pace : name == "echo" ? echo : answer_all) = *on;
+        (name == "silence" ? silence : name == "pace" ? pace : name == "echo" ? echo : name == "hold" ? hold : answer_all) = *on;
+    } else if (name == "stall") {
+        auto ms = off ? std::optional<double>(0) : Milliseconds(value);
+        if (!ms) return bad();
+        stall_ms = *ms;
     } else if (name == "no-echo") {
         if (has_value) return bad();
         echo = false;
@@ -130,7 +134,9 @@ json::Json Faults::Json() const {
             {"echo", echo},
             {"pace", pace},
             {"answer_all", answer_all},
-            {"stream_rate", stream_rate}};
+            {"stream_rate", stream_rate},
+            {"hold", hold},
+            {"stall_ms", stall_ms}};
 }
 
 }  // namespace pulsyn_sim

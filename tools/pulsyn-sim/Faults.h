@@ -17,6 +17,11 @@
 //                         written to the transcript
 //   pace[=on|off]         every byte takes its time on the line: 38400 baud, 8N1, 10 bits a
 //                         byte (260.4 us), in both directions
+//   hold[=on|off]         the device holds the line, as by XOFF or a stalled adapter: what the
+//                         client writes waits in the client's output queue until hold=off
+//                         (pseudo-terminal lines only)
+//   stall=MS              after each prompt byte it receives, the device holds the line for MS
+//                         milliseconds (the client's next writes wait or run out of time)
 #pragma once
 
 #include <optional>
@@ -43,6 +48,8 @@ struct Faults {
     bool pace = false;
     bool answer_all = false;
     double stream_rate = 0;  // filler bytes a second; 0: none
+    bool hold = false;
+    double stall_ms = 0;  // 0: none
 
     // Applies one "name[=value]" text; returns an error message, empty when applied.
     std::string Apply(std::string_view spec);

@@ -37,6 +37,10 @@ public:
     virtual bool Write(std::string_view bytes) = 0;
     // Ends a running Read early.
     virtual void Wake() = 0;
+    // Holds the client's output, or lets it go again, as the device's XOFF would: what the
+    // client writes waits in its own output queue. Only a pseudo-terminal's device end can do
+    // this; elsewhere it does nothing. Any thread, under the simulator's lock.
+    virtual void HoldClientOutput(bool) {}
 };
 
 // A symbolic link at `link` to `target`, replacing an older symbolic link there (but never

@@ -158,6 +158,12 @@ public:
         return done == bytes.size();
     }
 
+    void HoldClientOutput(bool hold) override {
+        // The client end is one terminal however many descriptors it has: stopping its
+        // output through ours stops the client's writes.
+        if (keep_ >= 0) tcflow(keep_, hold ? TCOOFF : TCOON);
+    }
+
     void Wake() override {
         char c = 1;
         [[maybe_unused]] ssize_t n = ::write(wake_[1], &c, 1);

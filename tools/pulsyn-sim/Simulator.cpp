@@ -60,8 +60,17 @@ std::string Simulator::OpenLine() {
     }
     path_ = path;
     hung_up_ = false;
+    held_ = false;
+    ApplyHold();
     transcript_.Add(Now(), "open", {{"path", json::Bytes(path)}});
     return path;
+}
+
+void Simulator::ApplyHold() {
+    const bool wanted = engine_.faults.hold || (engine_.faults.stall_ms > 0 && Now() < stall_until_);
+    if (wanted == held_) return;
+    line_->HoldClientOutput(wanted);
+    held_ = wanted;
 }
 
 void Simulator::CloseLine() {
@@ -113,6 +122,7 @@ void Simulator::Run() {
                 changed_.notify_all();
             }
             out = engine_.Advance(Now());
+            ApplyHold();
         }
         // Writing happens outside the lock: a client that does not read must not block the
         // test thread that is looking at the state.
@@ -133,6 +143,10 @@ void Simulator::Run() {
             }
             changed_.notify_all();
             if (auto due = engine_.NextDue()) wait = std::max(0.0, *due - Now());
+            if (held_ && !engine_.faults.hold) {
+                const double release = std::max(0.0, stall_until_ - Now());
+                wait = wait < 0 ? release : std::min(wait, release);
+            }
             if (engine_.Idle() && idle_requested_ > idle_served_) {
                 check_idle = true;
                 idle_ticket = idle_requested_;
@@ -142,7 +156,13 @@ void Simulator::Run() {
         long n = line_->Read(buffer.data(), buffer.size(), wait);
         std::lock_guard<std::mutex> lock(mu_);
         if (n > 0) {
-            engine_.Receive(std::string_view(buffer.data(), static_cast<size_t>(n)), Now());
+            const std::string_view bytes(buffer.data(), static_cast<size_t>(n));
+            engine_.Receive(bytes, Now());
+            // A prompt byte: the stall fault holds the line from now on.
+            if (engine_.faults.stall_ms > 0 && bytes.find('=') != std::string_view::npos) {
+                stall_until_ = Now() + engine_.faults.stall_ms / 1000.0;
+                ApplyHold();
+            }
         } else if (n < 0) {
             hung_up_ = true;
             engine_.LineClosed(Now(), "line lost");
@@ -230,6 +250,7 @@ Faults Simulator::GetFaults() const {
 void Simulator::SetFaults(const Faults& faults) {
     std::lock_guard<std::mutex> lock(mu_);
     engine_.faults = faults;
+    ApplyHold();
     transcript_.Add(Now(), "faults", {{"faults", faults.Json()}});
     line_->Wake();
 }
@@ -240,6 +261,7 @@ std::string Simulator::SetFault(std::string_view spec) {
     std::string error = faults.Apply(spec);
     if (!error.empty()) return error;
     engine_.faults = faults;
+    ApplyHold();
     transcript_.Add(Now(), "faults", {{"faults", faults.Json()}});
     line_->Wake();
     return {};

@@ -100,6 +100,8 @@ public:
 
 private:
     void Run();
+    // Under mu_: holds or releases the client's output as the hold and stall faults want now.
+    void ApplyHold();
     std::string OpenLine();  // under mu_; returns the client path
     void CloseLine();        // under mu_
 
@@ -113,6 +115,8 @@ private:
     Engine engine_;
     std::string path_;
     bool hung_up_ = false;
+    bool held_ = false;       // the client's output is held
+    double stall_until_ = 0;  // the stall fault holds the line until then
     bool stopping_ = false;
     bool running_ = false;
     bool reopen_requested_ = false;

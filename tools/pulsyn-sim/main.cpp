@@ -77,6 +77,8 @@ Making it misbehave (also at run time with the control command "fault SPEC"):
                          answer-all         answers commands without "R" (trigger, copy) too
                          stream[=RATE]      sends filler "~" without end, RATE bytes a second
                                             (default 3840, the line's full rate)
+                         hold               holds the line (XOFF): the client's writes wait
+                         stall=MS           holds the line for MS ms after each prompt byte
   --no-echo, --pace    the same as --fault no-echo, --fault pace
   --max-voltage V      refuse voltages above V volts in magnitude with "ER:over limit";
   --max-step V         likewise for the voltage step, the three times (in seconds) and the
