@@ -15,7 +15,6 @@ namespace quor {
 namespace {
 
 const std::string kPrompt = "=";
-const std::string kEntryMarker = ":.....";
 // A wait ends early when a message or serial event arrives; the cap only bounds the delay
 // if a serial event were ever lost.
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
@@ -402,7 +401,7 @@ void TfrmComm::Wait(float sec) {
 
 void TfrmComm::AddText(const std::string& Text, bool Send) {
     TOperation operation(*this);
-    FLog.Append({"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send});
+    FLog.Append(LocalTimeStamp(), Text, Send);
     Pump();
 }
 
