@@ -72,5 +72,8 @@ Case "lost"
     If Not Dialogue(2) Then WScript.Echo "lost: the next command failed as it should"
 End Select
 
+' The figures at the end, read while the host is still connected and idle.
+WScript.Echo "end"
+shell.Popup "QuorLib benchmark: the end", 2, "host_bench", 0
 p.Connected = False
 WScript.Echo "done"

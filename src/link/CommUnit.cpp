@@ -162,7 +162,12 @@ std::string TfrmComm::PortName() const {
 }
 
 bool TfrmComm::PortLost() {
-    if (!FPortLost && FComm32->DeviceGone()) FPortLost = true;
+    if (!FPortLost && FComm32->DeviceGone()) {
+        FPortLost = true;
+        // Nothing will ever arrive on it again: closing it ends the watch of the line (which
+        // some drivers keep polling), so that a lost port costs nothing until reconnected.
+        FComm32->Close();
+    }
     return FPortLost;
 }
 

@@ -168,12 +168,22 @@ namespace quor {
 struct TCommEventThread::Watch {
     OVERLAPPED ov{};
     bool pending = false;  // an event wait is under way in the driver (under FHandleLock)
+    // Set by the main thread whenever it has read input (auto-reset).
+    HANDLE inputTaken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ~Watch() {
+        if (inputTaken) CloseHandle(inputTaken);
+    }
 };
 
 namespace {
 // Pause before the event wait is issued again after the driver refused it (a USB adapter
 // that was pulled out refuses every wait until the port is closed).
 constexpr uint32_t kRetryPauseMs = 50;
+// After an arrival was handed over, the next wait is issued once the main thread has read
+// input, or after this long. Input that nobody has read yet would be reported again at once
+// by a driver that reports queued input (Wine's does), over and over while a device streams:
+// over a thousand hand-offs a second that change nothing.
+constexpr DWORD kUnreadInputPauseMs = 10;
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
@@ -185,7 +195,9 @@ TCommEventThread::~TCommEventThread() = default;
 
 // The driver reports a drained output queue and every arrival itself.
 void TCommEventThread::OutputQueued() {}
-void TCommEventThread::InputTaken() {}
+void TCommEventThread::InputTaken() {
+    if (FWatch->inputTaken) SetEvent(FWatch->inputTaken);
+}
 
 void TCommEventThread::Stop() {
     // Whether the body was still running when asked to end (it ends on its own only when a
@@ -223,6 +235,7 @@ void TCommEventThread::Execute() {
     while (!Terminated()) {
         bool reported = false;
         bool failed = false;
+        bool gone = false;
         bool pending = false;
         {
             std::lock_guard<std::mutex> guard(FHandleLock);
@@ -243,7 +256,10 @@ void TCommEventThread::Execute() {
             // the pause below must not end at once on that (a device that has gone refuses
             // every wait, and the thread would spin through thousands a second). Cleared
             // under the lock, so that Stop's signal, which comes after, still ends it.
-            if (failed) FEvent.ResetEvent();
+            if (failed) {
+                FEvent.ResetEvent();
+                gone = platform::DeviceGone(FCommHandle);
+            }
         }
         if (pending) {
             // Without time-out: the driver's report, or Stop's cancellation, ends it.
@@ -255,13 +271,28 @@ void TCommEventThread::Execute() {
             DWORD n = 0;
             reported = GetOverlappedResult(h, &ov, &n, FALSE) != 0;
             failed = !reported;
-            if (failed) FEvent.ResetEvent();
+            if (failed) {
+                FEvent.ResetEvent();
+                gone = platform::DeviceGone(FCommHandle);
+            }
         }
         if (reported && !Terminated()) {
+            const bool arrival = (FEventMask & EV_RXCHAR) != 0;
+            if (arrival && FWatch->inputTaken) ResetEvent(FWatch->inputTaken);
             if (!Notify()) break;
             FEvent.ResetEvent();
+            if (arrival && FWatch->inputTaken && !Terminated()) {
+                // Stop sets FEvent and ends the pause.
+                const HANDLE wakers[2] = {FWatch->inputTaken, reinterpret_cast<HANDLE>(FEvent.Handle())};
+                WaitForMultipleObjects(2, wakers, FALSE, kUnreadInputPauseMs);
+            }
         }
-        if (failed) FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
+        if (failed && gone) {
+            // The device has gone for good: nothing to watch until Close (which sets FEvent).
+            FEvent.WaitFor(INFINITE_WAIT);
+        } else if (failed) {
+            FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
+        }
     }
 }
 
