@@ -1,6 +1,7 @@
 // The serial port over the Win32 communications interface.
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -92,8 +93,13 @@ bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& 
     return false;
 }
 
+// Writes of every port so far: an arrival with no write since the one before it was not
+// asked for (see the event thread's pacing of a device that streams).
+std::atomic<uint64_t> writesIssued{0};
+
 int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
                  int32_t& error) {
+    if (writing) ++writesIssued;
     OVERLAPPED ov{};
     ov.hEvent = H(event.Handle());
     DWORD n = 0;
@@ -184,6 +190,12 @@ constexpr uint32_t kRetryPauseMs = 50;
 // by a driver that reports queued input (Wine's does), over and over while a device streams:
 // over a thousand hand-offs a second that change nothing.
 constexpr DWORD kUnreadInputPauseMs = 10;
+// A device that keeps sending without being asked (this many arrivals with no write in
+// between) is read in larger pieces, at most about twenty times a second: every arrival
+// handed over costs the main thread a read and a log entry, and the system a new wait.
+// A command's answer comes in far fewer pieces, and a write ends the pacing.
+constexpr int kUnaskedArrivalsBeforePacing = 8;
+constexpr DWORD kStreamPauseMs = 50;
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
@@ -232,6 +244,8 @@ void TCommEventThread::Execute() {
     if (FEvent.Handle() == kNoEventHandle) return;
     HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
     OVERLAPPED& ov = FWatch->ov;
+    uint64_t writesAtLastArrival = platform::writesIssued.load();
+    int unaskedArrivals = 0;
     while (!Terminated()) {
         bool reported = false;
         bool failed = false;
@@ -282,9 +296,15 @@ void TCommEventThread::Execute() {
             if (!Notify()) break;
             FEvent.ResetEvent();
             if (arrival && FWatch->inputTaken && !Terminated()) {
-                // Stop sets FEvent and ends the pause.
+                // Stop sets FEvent and ends the pauses.
                 const HANDLE wakers[2] = {FWatch->inputTaken, reinterpret_cast<HANDLE>(FEvent.Handle())};
                 WaitForMultipleObjects(2, wakers, FALSE, kUnreadInputPauseMs);
+                const uint64_t writes = platform::writesIssued.load();
+                unaskedArrivals = writes == writesAtLastArrival ? unaskedArrivals + 1 : 0;
+                writesAtLastArrival = writes;
+                if (unaskedArrivals >= kUnaskedArrivalsBeforePacing && !Terminated()) {
+                    FEvent.WaitFor(kStreamPauseMs);
+                }
             }
         }
         if (failed && gone) {
