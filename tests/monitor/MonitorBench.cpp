@@ -1,7 +1,7 @@
 // How fast the monitor takes entries as its log grows, up to and past its capacity, and
 // what the process's resident memory does meanwhile. Prints figures; asserts nothing.
 //
-//   monitor_bench [dialogues to log, default 100000] [--show]
+//   monitor_bench [dialogues to log, default 100000] [--show] [--capacity CHARACTERS]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +14,18 @@
 int main(int argc, char** argv) {
     long dialogues = 100000;
     bool show = false;
+    size_t capacity = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--show")) {
             show = true;
+        } else if (!std::strcmp(argv[i], "--capacity") && i + 1 < argc) {
+            capacity = std::strtoul(argv[++i], nullptr, 10);
         } else {
             dialogues = std::strtol(argv[i], nullptr, 10);
         }
     }
     quor::TfrmComm link;
+    if (capacity > 0) link.Monitor().SetCapacity(capacity);
     if (show) link.ShowMonitor();
     std::printf("monitor_bench: window %s%s\n", link.Monitor().Available() ? "available" : "missing",
                 show ? ", shown" : ", hidden");
