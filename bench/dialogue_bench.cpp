@@ -5,7 +5,7 @@
 // the traffic log is bounded, so it must level off once the log is full.
 //
 //   dialogue_bench [--count N] [--paced-count N] [--silence-seconds S]
-//   dialogue_bench --memory N
+//   dialogue_bench --memory N [--log-budget BYTES]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -122,12 +122,14 @@ void MemoryOverASession(quor::TPulsyn& p, bench::SimDevice& device, int total) {
 
 int main(int argc, char** argv) {
     int count = 500, pacedCount = 100, memoryCount = 0;
+    size_t logBudget = 0;
     double silenceSeconds = 15;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--count")) count = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--paced-count")) pacedCount = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--silence-seconds")) silenceSeconds = std::atof(argv[i + 1]);
         if (!std::strcmp(argv[i], "--memory")) memoryCount = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--log-budget")) logBudget = std::strtoul(argv[i + 1], nullptr, 10);
     }
     bench::SimDevice& device = bench::DeviceA();
     device.Reset();
@@ -143,6 +145,7 @@ int main(int argc, char** argv) {
     }
 
     if (memoryCount > 0) {
+        if (logBudget > 0) quor::frmComm->Log().SetBudget(logBudget);
         MemoryOverASession(p, device, memoryCount);
         p.put_Connected(VARIANT_FALSE);
         return 0;

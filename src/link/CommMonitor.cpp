@@ -5,7 +5,7 @@
 namespace quor {
 
 void TfrmComm::ConnectMonitor() {
-    FMonitor = std::make_unique<TMonitorWindow>();
+    FMonitor = std::make_unique<TMonitorWindow>(FLog);
     TMonitorWindow* monitor = FMonitor.get();
     FLog.OnAppend = [monitor](const TTrafficEntry& entry) { monitor->Append(entry); };
     FLog.OnClear = [monitor] { monitor->Clear(); };

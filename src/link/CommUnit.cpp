@@ -15,7 +15,6 @@ namespace quor {
 namespace {
 
 const std::string kPrompt = "=";
-const std::string kEntryMarker = ":.....";
 // A wait ends early when a message or serial event arrives; the cap only bounds the delay
 // if a serial event were ever lost.
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
@@ -196,7 +195,12 @@ std::string TfrmComm::PortName() const {
 }
 
 bool TfrmComm::PortLost() {
-    if (!FPortLost && FComm32->DeviceGone()) FPortLost = true;
+    if (!FPortLost && FComm32->DeviceGone()) {
+        FPortLost = true;
+        // Nothing will ever arrive on it again: closing it ends the watch of the line (which
+        // some drivers keep polling), so that a lost port costs nothing until reconnected.
+        FComm32->Close();
+    }
     return FPortLost;
 }
 
@@ -536,9 +540,9 @@ void TfrmComm::Wait(float sec) {
 
 void TfrmComm::AddText(const std::string& Text, bool Send) {
     TOperation operation(*this);
-    TTrafficEntry entry{"\r\n" + LocalTimeStamp() + kEntryMarker + Text, Send};
-    if (TrafficListener()) TrafficListener()(*this, entry);
-    FLog.Append(std::move(entry));
+    const std::string stamp = LocalTimeStamp();
+    if (TrafficListener()) TrafficListener()(*this, TTrafficEntry{"\r\n" + stamp + ":....." + Text, Send});
+    FLog.Append(stamp, Text, Send);
     Pump();
 }
 

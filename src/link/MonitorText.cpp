@@ -1,5 +1,7 @@
 #include "MonitorText.h"
 
+#include <cstdint>
+
 namespace quor {
 
 char32_t PrintableStandIn(char32_t c) {
@@ -20,25 +22,75 @@ char32_t Cp1252ToUnicode(unsigned char byte) {
     return byte;  // ASCII and Latin-1 above 0x9F are the same code points
 }
 
-std::string TrimmedNotice(size_t capacity) {
-    return "(Older entries were removed: the log keeps its newest " + std::to_string(capacity) +
-           " characters.)";
+std::string TrimmedNotice(size_t budgetBytes) {
+    return "(Older entries were removed: the log keeps its newest entries within " + std::to_string(budgetBytes) +
+           " bytes of memory.)";
 }
 
-TLogBudget::TDrop TLogBudget::MakeRoom(size_t used, size_t incoming) {
-    TDrop drop;
-    if (used + incoming <= FCapacity) return drop;
-    // Free an eighth of the capacity beyond what the entry needs, so that trimming (which
-    // moves the whole remaining log in the control) happens once per many entries.
-    const size_t excess = used + incoming - FCapacity;
-    const size_t target = excess + FCapacity / 8;
-    while (!FLengths.empty() && drop.Characters < target) {
-        drop.Characters += FLengths.front();
-        FKept -= FLengths.front();
-        FLengths.pop_front();
-        ++drop.Entries;
+const char* const kOlderNotShownNotice = "(Older entries are not shown here; saving the log keeps them.)";
+
+TEntryParts SplitEntry(const std::string& text) {
+    if (text.compare(0, 2, kEntryBreak) == 0) return {true, text.substr(2)};
+    return {false, text};
+}
+
+size_t ShownLength(const std::string& entryText, const TEntryDecoder& decode) {
+    const TEntryParts parts = SplitEntry(entryText);
+    return decode(parts.Body).size() + (parts.LineBreak ? 1 : 0);
+}
+
+namespace {
+
+// Characters with a meaning of their own escaped, printable ASCII as it is, everything else
+// (control characters through their stand-ins) as a Unicode escape with "?" for readers
+// without Unicode.
+void AppendRtfText(std::string& rtf, const std::u16string& text) {
+    for (char16_t c : text) {
+        const char32_t shown = PrintableStandIn(c);
+        if (shown == '\\' || shown == '{' || shown == '}') {
+            rtf += '\\';
+            rtf += static_cast<char>(shown);
+        } else if (shown >= 0x20 && shown < 0x7F) {
+            rtf += static_cast<char>(shown);
+        } else {
+            rtf += "\\u" + std::to_string(static_cast<int16_t>(static_cast<uint16_t>(shown))) + "?";
+        }
     }
-    return drop;
+}
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+constexpr size_t kPiece = 64 * 1024;
+
+}  // namespace
+
+bool WriteRtfDocument(TTrafficLog::TIterator from, TTrafficLog::TIterator to, const std::string& firstLine,
+                      const TEntryDecoder& decode, const TDocumentSink& sink) {
+    std::string rtf =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033"
+        "{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}\n"
+        "{\\colortbl ;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}\n"
+        "\\viewkind4\\uc1\\pard\\f0\\fs16\\cf0 ";
+    AppendRtfText(rtf, Ascii(firstLine));
+    for (; from != to; ++from) {
+        const TTrafficEntry entry = *from;
+        const TEntryParts parts = SplitEntry(entry.Text);
+        rtf += entry.Sent ? "\n\\cf1 " : "\n\\cf2 ";
+        if (parts.LineBreak) rtf += "\\par ";
+        AppendRtfText(rtf, decode(parts.Body));
+        if (rtf.size() >= kPiece) {
+            if (!sink(rtf)) return false;
+            rtf.clear();
+        }
+    }
+    rtf += "\\cf0\n}\n";
+    return sink(rtf);
+}
+
+bool WriteLogDocument(const TTrafficLog& log, const TEntryDecoder& decode, const TDocumentSink& sink) {
+    const TTrafficLog::TEntries entries = log.Entries();
+    return WriteRtfDocument(entries.begin(), entries.end(), log.Trimmed() ? TrimmedNotice(log.Budget()) : "", decode,
+                            sink);
 }
 
 }  // namespace quor

@@ -1,10 +1,14 @@
-// What the monitor window shows for a log entry, and how full its log may get; shared by
-// the Windows window and the headless log.
+// What the monitor shows and saves for the traffic log: the visible stand-ins of control
+// bytes, the 8-bit code page of the headless log, the first lines that say entries are
+// missing, and the Rich Text Format document of the log; shared by the Windows window and
+// the headless log.
 #pragma once
 
 #include <cstddef>
-#include <deque>
+#include <functional>
 #include <string>
+
+#include "link/TrafficLog.h"
 
 namespace quor {
 
@@ -24,36 +28,36 @@ char32_t PrintableStandIn(char32_t c);
 char32_t Cp1252ToUnicode(unsigned char byte);
 
 // The first line of a log whose oldest entries were removed to make room.
-std::string TrimmedNotice(size_t capacity);
+std::string TrimmedNotice(size_t budgetBytes);
+// The first line of the window when it does not show the log's older entries.
+extern const char* const kOlderNotShownNotice;
 
-// Keeps a log within its capacity by removing its oldest entries in chunks of an eighth of
-// the capacity, so a full log is trimmed now and then rather than on every entry.
-class TLogBudget {
-public:
-    explicit TLogBudget(size_t capacity) : FCapacity(capacity) {}
-    size_t Capacity() const { return FCapacity; }
-    void SetCapacity(size_t capacity) { FCapacity = capacity; }
+// An entry's bytes as the characters the system's 8-bit code page gives them (UTF-16).
+using TEntryDecoder = std::function<std::u16string(const std::string& bytes)>;
+// Receives the document piece by piece; false stops the writing (the file refused it).
+using TDocumentSink = std::function<bool(const std::string& piece)>;
 
-    // Before an entry of `incoming` characters is appended to a log now `used` characters
-    // long: how many of the oldest entries to remove (0 when it fits), and how many
-    // characters those entries have. Entries are removed from the accounting.
-    struct TDrop {
-        size_t Entries = 0;
-        size_t Characters = 0;
-    };
-    TDrop MakeRoom(size_t used, size_t incoming);
-    // Records the entry just appended, `length` characters long.
-    void Appended(size_t length) { FLengths.push_back(length); FKept += length; }
-    // The characters of the entries still in the log (the notice and anything the user
-    // typed are not counted).
-    size_t Kept() const { return FKept; }
-    size_t Entries() const { return FLengths.size(); }
-    void Clear() { FLengths.clear(); FKept = 0; }
-
-private:
-    size_t FCapacity;
-    std::deque<size_t> FLengths;
-    size_t FKept = 0;
+// The entry split into its line break and the bytes after it.
+struct TEntryParts {
+    bool LineBreak;
+    std::string Body;
 };
+TEntryParts SplitEntry(const std::string& text);
+
+// Characters an entry takes on screen: its line break counts as one, as in the Windows
+// control, and its body as many as it decodes to.
+size_t ShownLength(const std::string& entryText, const TEntryDecoder& decode);
+
+// Writes the entries [from, to) as a Rich Text Format document (code page 1252 declared,
+// every other character as a Unicode escape), sent entries red and received green, each
+// entry's line break a paragraph mark; `firstLine`, when not empty, comes before them in the
+// ordinary text colour. Hands the document over in pieces of some tens of kilobytes, so
+// that a long log is never held twice; false when the sink refused a piece.
+bool WriteRtfDocument(TTrafficLog::TIterator from, TTrafficLog::TIterator to, const std::string& firstLine,
+                      const TEntryDecoder& decode, const TDocumentSink& sink);
+
+// The whole log as SaveSessionCommands writes it: the notice first when older entries
+// were removed.
+bool WriteLogDocument(const TTrafficLog& log, const TEntryDecoder& decode, const TDocumentSink& sink);
 
 }  // namespace quor

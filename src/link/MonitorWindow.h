@@ -4,12 +4,15 @@
 // received entries green, with a Clear button and a Stay On Top check box, and saves the log
 // as a Rich Text Format document.
 //
+// The log itself is the link's (TTrafficLog); the window holds no copy of it. Saving writes
+// the log's entries as a Rich Text Format document.
 // Windows: a real top-level window with a RichEdit control, created hidden on the thread
-// that creates this object and living on it. The saved file is what the control writes in
-// its rich-text mode.
-// Elsewhere: a headless log with the same entries and colours; saving writes the Rich Text
-// Format document itself, and showing echoes the log, and every entry after it, to standard
-// error (red and green on a terminal).
+// that creates this object and living on it. Only a shown window holds text: showing fills
+// the control with the log's newest entries, entries go on being appended while it is
+// shown, and hiding empties it again. (A rich-text control can cost hundreds of bytes per
+// character it holds, and inserting into a long text gets slow.)
+// Elsewhere: a headless window; showing echoes the log, and every entry after it, to
+// standard error (red and green on a terminal).
 #pragma once
 
 #include <cstddef>
@@ -23,19 +26,20 @@ namespace quor {
 
 class TMonitorWindow {
 public:
-    // How many characters the log holds. When an entry would not fit, the oldest entries are
-    // removed (an eighth of the log at a time) and the first line says so.
-    static constexpr size_t kDefaultCapacity = TTrafficLog::kCapacity;
+    // How many characters the shown control holds at most: the newest entries up to this,
+    // refilled with the newest half when it is reached, the first line saying that older
+    // entries are not shown.
+    static constexpr size_t kDefaultCapacity = 32767;
 
-    TMonitorWindow();
+    explicit TMonitorWindow(const TTrafficLog& Log);
     ~TMonitorWindow();
     TMonitorWindow(const TMonitorWindow&) = delete;
     TMonitorWindow& operator=(const TMonitorWindow&) = delete;
 
-    // Appends one entry at the end of the log in its colour and scrolls it into view. The
-    // caller pumps messages afterwards.
+    // Shows the entry just appended to the log, at the end, in its colour, scrolled into
+    // view (when the window is shown). The caller pumps messages afterwards.
     void Append(const TTrafficEntry& entry);
-    // Empties the log.
+    // Empties the shown log (the log was emptied).
     void Clear();
     // Shows the window and brings it to the front (the first time at its stored place).
     void Show();
@@ -43,7 +47,7 @@ public:
     void Save(const std::string& fileNameUtf8);
 
     // What the user's Clear button asks for; the link empties its log, which clears this.
-    // When empty, the button clears the window directly.
+    // When empty, the button clears the shown log only.
     std::function<void()> OnClearClick;
 
     // The user's actions, as a click would do them.
@@ -58,8 +62,10 @@ public:
     // The window handle (HWND) on Windows; nullptr elsewhere.
     void* Handle() const;
 
+    // The characters the shown control holds at most (see kDefaultCapacity); tests use
+    // small ones. Headless: nothing is held, and these change nothing.
     size_t Capacity() const;
-    void SetCapacity(size_t characters);  // tests use small ones
+    void SetCapacity(size_t characters);
 
     // Headless only: where Show echoes to, and whether in colour (standard error, coloured
     // when it is a terminal, unless set here).

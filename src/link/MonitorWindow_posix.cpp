@@ -1,6 +1,6 @@
-// The monitor without a window system: a headless log with the same entries and colours.
-// Saving writes the Rich Text Format document itself; showing echoes the log, and every
-// entry after it, to standard error.
+// The monitor without a window system: it holds nothing of its own. Saving writes the
+// link's log as a Rich Text Format document (code page 1252); showing echoes the log, and
+// every entry after it, to standard error.
 #include "MonitorWindow.h"
 
 #include <fcntl.h>
@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 
 #include "base/Exceptions.h"
@@ -21,46 +19,6 @@
 namespace quor {
 
 namespace {
-
-// An entry split into its line break and the bytes after it.
-struct TEntryParts {
-    bool LineBreak;
-    std::string Body;
-};
-TEntryParts SplitEntry(const std::string& text) {
-    if (text.compare(0, 2, kEntryBreak) == 0) return {true, text.substr(2)};
-    return {false, text};
-}
-
-// Characters the entry takes in the log, counting its line break as one, as the Windows
-// control does.
-size_t DisplayLength(const std::string& text) {
-    const TEntryParts parts = SplitEntry(text);
-    return parts.Body.size() + (parts.LineBreak ? 1 : 0);
-}
-
-// Text in Rich Text Format: the three characters with a meaning of their own escaped, bytes
-// above 127 as hexadecimal escapes of the code page the document declares, and control
-// characters as their visible stand-ins in Unicode escapes (with "?" for readers without
-// Unicode).
-void AppendRtfText(std::string& rtf, const std::string& bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    for (unsigned char byte : bytes) {
-        const char32_t shown = PrintableStandIn(Cp1252ToUnicode(byte));
-        if (shown != Cp1252ToUnicode(byte)) {
-            rtf += "\\u" + std::to_string(static_cast<int16_t>(static_cast<uint16_t>(shown))) + "?";
-        } else if (byte == '\\' || byte == '{' || byte == '}') {
-            rtf += '\\';
-            rtf += static_cast<char>(byte);
-        } else if (byte >= 0x80) {
-            rtf += "\\'";
-            rtf += kHex[byte >> 4];
-            rtf += kHex[byte & 0x0F];
-        } else {
-            rtf += static_cast<char>(byte);
-        }
-    }
-}
 
 // Text for a UTF-8 terminal, control characters shown by their stand-ins.
 std::string TerminalText(const std::string& bytes) {
@@ -80,19 +38,24 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
+// The bytes of an entry as characters of code page 1252.
+std::u16string Decode1252(const std::string& bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    for (unsigned char byte : bytes) text += static_cast<char16_t>(Cp1252ToUnicode(byte));
+    return text;
+}
+
 }  // namespace
 
 struct TMonitorWindow::Impl {
-    std::deque<TTrafficEntry> Entries;
-    size_t Used = 0;  // characters of the entries and the notice
-    bool Trimmed = false;
-    TLogBudget Budget{kDefaultCapacity};
+    explicit Impl(const TTrafficLog& log) : Log(log) {}
+    const TTrafficLog& Log;
     bool Shown = false;
     bool StayOnTop = false;
+    size_t Capacity = kDefaultCapacity;
     int EchoFd = STDERR_FILENO;
     bool EchoColour = ::isatty(STDERR_FILENO) == 1;
-
-    size_t NoticeLength() const { return Trimmed ? TrimmedNotice(Budget.Capacity()).size() : 0; }
 
     void Echo(const std::string& line) const { WriteAll(EchoFd, line); }
     void EchoEntry(const TTrafficEntry& entry) const {
@@ -103,55 +66,20 @@ struct TMonitorWindow::Impl {
             Echo((entry.Sent ? "-> " : "<- ") + text + "\n");
         }
     }
-
-    std::string Document() const;
 };
 
-std::string TMonitorWindow::Impl::Document() const {
-    std::string rtf =
-        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033"
-        "{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}\n"
-        "{\\colortbl ;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}\n"
-        "\\viewkind4\\uc1\\pard\\f0\\fs16\\cf0 ";
-    if (Trimmed) AppendRtfText(rtf, TrimmedNotice(Budget.Capacity()));
-    for (const TTrafficEntry& entry : Entries) {
-        const TEntryParts parts = SplitEntry(entry.Text);
-        rtf += entry.Sent ? "\n\\cf1 " : "\n\\cf2 ";
-        if (parts.LineBreak) rtf += "\\par ";
-        AppendRtfText(rtf, parts.Body);
-    }
-    rtf += "\\cf0\n}\n";
-    return rtf;
-}
-
-TMonitorWindow::TMonitorWindow() : FImpl(std::make_unique<Impl>()) {}
+TMonitorWindow::TMonitorWindow(const TTrafficLog& Log) : FImpl(std::make_unique<Impl>(Log)) {}
 TMonitorWindow::~TMonitorWindow() = default;
 
 bool TMonitorWindow::Available() const { return true; }
 void* TMonitorWindow::Handle() const { return nullptr; }
 
 void TMonitorWindow::Append(const TTrafficEntry& entry) {
-    Impl& w = *FImpl;
-    const size_t incoming = DisplayLength(entry.Text);
-    if (w.Used + incoming > w.Budget.Capacity()) {
-        const size_t notice = TrimmedNotice(w.Budget.Capacity()).size();
-        const TLogBudget::TDrop drop = w.Budget.MakeRoom(w.Budget.Kept() + notice, incoming);
-        for (size_t i = 0; i < drop.Entries; ++i) w.Entries.pop_front();
-        if (drop.Entries > 0) w.Trimmed = true;
-        w.Used = w.Budget.Kept() + w.NoticeLength();
-    }
-    w.Entries.push_back(entry);
-    w.Budget.Appended(incoming);
-    w.Used += incoming;
-    if (w.Shown) w.EchoEntry(entry);
+    if (FImpl->Shown) FImpl->EchoEntry(entry);
 }
 
 void TMonitorWindow::Clear() {
     Impl& w = *FImpl;
-    w.Entries.clear();
-    w.Budget.Clear();
-    w.Used = 0;
-    w.Trimmed = false;
     if (w.Shown) w.Echo(w.EchoColour ? "\x1b[2m(log cleared)\x1b[0m\n" : "(log cleared)\n");
 }
 
@@ -161,11 +89,11 @@ void TMonitorWindow::Show() {
     Impl& w = *FImpl;
     if (w.Shown) return;
     w.Shown = true;
-    w.Echo("Pulsyn Monitor: " + std::to_string(w.Entries.size()) +
+    w.Echo("Pulsyn Monitor: " + std::to_string(w.Log.Size()) +
            " entries so far, later ones as they happen (sent " + (w.EchoColour ? "red" : "->") + ", received " +
            (w.EchoColour ? "green" : "<-") + ")\n");
-    if (w.Trimmed) w.Echo(TrimmedNotice(w.Budget.Capacity()) + "\n");
-    for (const TTrafficEntry& entry : w.Entries) w.EchoEntry(entry);
+    if (w.Log.Trimmed()) w.Echo(TrimmedNotice(w.Log.Budget()) + "\n");
+    for (const TTrafficEntry& entry : w.Log.Entries()) w.EchoEntry(entry);
 }
 
 void TMonitorWindow::Save(const std::string& fileNameUtf8) {
@@ -193,7 +121,8 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
         refuseSpecialFile();
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const bool written = WriteAll(fd, FImpl->Document());
+    const bool written =
+        WriteLogDocument(FImpl->Log, &Decode1252, [fd](const std::string& piece) { return WriteAll(fd, piece); });
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) throw Exception("Failed to Save Stream");
 }
@@ -211,8 +140,8 @@ void TMonitorWindow::ClickStayOnTop() { FImpl->StayOnTop = !FImpl->StayOnTop; }
 bool TMonitorWindow::Visible() const { return FImpl->Shown; }
 bool TMonitorWindow::StayOnTop() const { return FImpl->StayOnTop; }
 
-size_t TMonitorWindow::Capacity() const { return FImpl->Budget.Capacity(); }
-void TMonitorWindow::SetCapacity(size_t characters) { FImpl->Budget.SetCapacity(characters); }
+size_t TMonitorWindow::Capacity() const { return FImpl->Capacity; }
+void TMonitorWindow::SetCapacity(size_t characters) { FImpl->Capacity = characters; }
 
 void TMonitorWindow::SetEchoForTesting(int fileDescriptor, bool colour) {
     FImpl->EchoFd = fileDescriptor;

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +73,12 @@ std::wstring FullFileName(const std::wstring& name) {
     return full;
 }
 
+// An entry's bytes through the system's 8-bit code page.
+std::u16string DecodeAnsi(const std::string& bytes) {
+    const std::wstring wide = AnsiToWide(bytes);
+    return std::u16string(wide.begin(), wide.end());
+}
+
 // The entry as the control shows it: its line break, then its bytes through the system's
 // 8-bit code page with control characters replaced by visible stand-ins.
 std::wstring DisplayText(const std::string& entry) {
@@ -96,21 +104,32 @@ struct TLibraryTraits {
     static void Close(HMODULE library) { FreeLibrary(library); }
 };
 
-DWORD CALLBACK WriteStreamBlock(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
-    DWORD done = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(count), &done, nullptr)) {
-        *written = 0;
-        return GetLastError() ? GetLastError() : 1;
-    }
-    *written = static_cast<LONG>(done);
-    return done == static_cast<DWORD>(count) ? 0 : ERROR_HANDLE_DISK_FULL;
+// A document handed to the control in the blocks it asks for.
+struct TStreamSource {
+    const std::string& Document;
+    size_t At = 0;
+};
+
+DWORD CALLBACK ReadStreamBlock(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* read) {
+    auto* source = reinterpret_cast<TStreamSource*>(cookie);
+    const size_t n = std::min(static_cast<size_t>(count), source->Document.size() - source->At);
+    std::memcpy(buffer, source->Document.data() + source->At, n);
+    source->At += n;
+    *read = static_cast<LONG>(n);
+    return 0;
 }
+
+// The control takes far more than its default 32,767 characters, so that an entry is never
+// refused; the window refills it with the newest entries long before this.
+constexpr LPARAM kControlLimit = 16 * 1024 * 1024;
 
 int LiveWindows = 0;  // the window class is registered while windows of this module exist
 
 }  // namespace
 
 struct TMonitorWindow::Impl {
+    explicit Impl(const TTrafficLog& log) : Log(log) {}
+    const TTrafficLog& Log;
     TMonitorWindow* Owner = nullptr;
     TUniqueHandle<TLibraryTraits> RichEditLibrary;
     HWND Window = nullptr;
@@ -121,7 +140,8 @@ struct TMonitorWindow::Impl {
     int Dpi = 96;
     bool Registered = false;
     std::string Unavailable;  // why there is no window, when there is none
-    TLogBudget Budget{kDefaultCapacity};
+    size_t Capacity = kDefaultCapacity;
+    bool Filled = false;  // the control shows the log (while the window is shown)
     bool ShownBefore = false;
 
     int Scale(int pixels) const { return MulDiv(pixels, Dpi, 96); }
@@ -131,8 +151,9 @@ struct TMonitorWindow::Impl {
     void Layout(int clientWidth, int clientHeight);
     LONG TextLength() const;
     void SetSelectionColour(COLORREF colour);
-    void Trim(LONG used, size_t incoming);
+    void Fill(size_t characters);
     void ClearLog();
+    void Hide();
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK SpeedButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam);
@@ -227,10 +248,12 @@ void TMonitorWindow::Impl::Create() {
     SetWindowLongPtrW(SpeedButton1, GWLP_USERDATA, GetWindowLongPtrW(SpeedButton1, GWLP_WNDPROC));
     SetWindowLongPtrW(SpeedButton1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Impl::SpeedButtonProc));
 
-    // The log: wraps long lines at the control's width, holds far more than the control's
-    // default of 32,767 characters, and writes in the log font by default.
+    // The log: wraps long lines at the control's width, never refuses an entry, keeps no
+    // undo history (nothing in it is the user's to undo), and writes in the log font by
+    // default.
     SendMessageW(RichEdit1, EM_SETTARGETDEVICE, 0, 0);
-    SendMessageW(RichEdit1, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(Budget.Capacity()));
+    SendMessageW(RichEdit1, EM_EXLIMITTEXT, 0, kControlLimit);
+    SendMessageW(RichEdit1, EM_SETUNDOLIMIT, 0, 0);
     CHARFORMAT2W format{};
     format.cbSize = sizeof(format);
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE |
@@ -289,18 +312,56 @@ void TMonitorWindow::Impl::SetSelectionColour(COLORREF colour) {
     SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
 }
 
-// Removes the oldest entries, and whatever stands before them, so that the entry about to
-// be appended fits; the first line then says that entries were removed.
-void TMonitorWindow::Impl::Trim(LONG used, size_t incoming) {
-    const std::wstring notice = ToWide(TrimmedNotice(Budget.Capacity()));
-    Budget.MakeRoom(static_cast<size_t>(used) + notice.size(), incoming);
-    const size_t kept = Budget.Kept() < static_cast<size_t>(used) ? Budget.Kept() : static_cast<size_t>(used);
-    const LONG keptFrom = used - static_cast<LONG>(kept);
-    if (keptFrom == 0) return;
-    CHARRANGE head{0, keptFrom};
-    SendMessageW(RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&head));
+// Shows the log's newest entries, up to `characters`, in place of what the control held; the
+// first line says when older entries are not shown, or were removed from the log itself.
+// The entries go in as one document, much faster than one by one.
+void TMonitorWindow::Impl::Fill(size_t characters) {
+    const TTrafficLog::TEntries entries = Log.Entries();
+    size_t total = 0;
+    for (const TTrafficEntry& entry : entries) total += ShownLength(entry.Text, &DecodeAnsi);
+    // Room for the first line, and for the paragraph mark the control ends with.
+    const size_t firstLineRoom =
+        std::max(std::strlen(kOlderNotShownNotice), TrimmedNotice(Log.Budget()).size()) + 1;
+    characters = characters > firstLineRoom ? characters - firstLineRoom : 0;
+    TTrafficLog::TIterator first = entries.begin();
+    size_t skipped = 0;
+    while (total > characters && skipped + 1 < entries.size()) {
+        total -= ShownLength((*first).Text, &DecodeAnsi);
+        ++first;
+        ++skipped;
+    }
+    const std::string firstLine = skipped > 0     ? kOlderNotShownNotice
+                                  : Log.Trimmed() ? TrimmedNotice(Log.Budget())
+                                                  : std::string();
+    std::string document;
+    WriteRtfDocument(first, entries.end(), firstLine, &DecodeAnsi, [&](const std::string& piece) {
+        document += piece;
+        return true;
+    });
+    TStreamSource source{document};
+    EDITSTREAM stream{};
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+    stream.pfnCallback = &ReadStreamBlock;
+    SendMessageW(RichEdit1, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    // The document's own fonts are replaced by the log font, as for every entry.
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    SendMessageW(RichEdit1, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET;
+    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+    const LONG end = TextLength();
+    CHARRANGE atEnd{end, end};
+    SendMessageW(RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&atEnd));
     SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
-    SendMessageW(RichEdit1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(notice.c_str()));
+    SendMessageW(RichEdit1, EM_SCROLLCARET, 0, 0);
+    Filled = true;
+}
+
+// A hidden window needs no text: what it held is released, and showing fills it again.
+void TMonitorWindow::Impl::Hide() {
+    ShowWindow(Window, SW_HIDE);
+    Filled = false;
+    SetWindowTextW(RichEdit1, L"");
 }
 
 void TMonitorWindow::Impl::ClearLog() {
@@ -308,13 +369,12 @@ void TMonitorWindow::Impl::ClearLog() {
     CHARRANGE start{0, 0};
     SendMessageW(RichEdit1, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
     SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
-    Budget.Clear();
 }
 
 LRESULT TMonitorWindow::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:  // closing only hides: the log and the connection stay
-            ShowWindow(Window, SW_HIDE);
+            Hide();
             return 0;
         case WM_SIZE:
             Layout(LOWORD(lParam), HIWORD(lParam));
@@ -374,7 +434,7 @@ LRESULT CALLBACK TMonitorWindow::Impl::SpeedButtonProc(HWND button, UINT message
     return CallWindowProcW(buttonProc, button, message, wParam, lParam);
 }
 
-TMonitorWindow::TMonitorWindow() : FImpl(std::make_unique<Impl>()) {
+TMonitorWindow::TMonitorWindow(const TTrafficLog& Log) : FImpl(std::make_unique<Impl>(Log)) {
     FImpl->Owner = this;
     FImpl->Create();
     if (!FImpl->Unavailable.empty()) FImpl->Destroy();
@@ -387,15 +447,9 @@ void* TMonitorWindow::Handle() const { return FImpl->Window; }
 
 void TMonitorWindow::Append(const TTrafficEntry& entry) {
     Impl& w = *FImpl;
-    if (!w.Window) return;
+    if (!w.Window || !w.Filled) return;
     const std::wstring text = DisplayText(entry.Text);
-    // Line breaks are one character in the control.
-    const size_t incoming = text.size() - (text.compare(0, 2, L"\r\n") == 0 ? 1 : 0);
-    LONG end = w.TextLength();
-    if (static_cast<size_t>(end) + incoming > w.Budget.Capacity()) {
-        w.Trim(end, incoming);
-        end = w.TextLength();
-    }
+    const LONG end = w.TextLength();
     // After the previous entry the caret is at the end already; setting it anew costs a walk
     // through the whole log in some RichEdit implementations.
     CHARRANGE selection{};
@@ -408,8 +462,8 @@ void TMonitorWindow::Append(const TTrafficEntry& entry) {
     SendMessageW(w.RichEdit1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     w.SetSelectionColour(GetSysColor(COLOR_WINDOWTEXT));
     SendMessageW(w.RichEdit1, EM_SCROLLCARET, 0, 0);
-    const LONG after = w.TextLength();
-    w.Budget.Appended(after > end ? static_cast<size_t>(after - end) : 0);
+    // Full: the newest half stays, so that refilling is rare.
+    if (static_cast<size_t>(w.TextLength()) > w.Capacity) w.Fill(w.Capacity / 2);
 }
 
 void TMonitorWindow::Clear() {
@@ -419,6 +473,7 @@ void TMonitorWindow::Clear() {
 void TMonitorWindow::Show() {
     Impl& w = *FImpl;
     if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
+    if (!w.Filled) w.Fill(w.Capacity);
     if (IsIconic(w.Window)) {
         ShowWindow(w.Window, SW_RESTORE);
     } else if (!IsWindowVisible(w.Window)) {
@@ -452,12 +507,14 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
         throw Exception(CannotCreateFileMessage(
             ToUtf8(FullFileName(name)), "It is a device, not a file on disk: choose the name of a file."));
     }
-    EDITSTREAM stream{};
-    stream.dwCookie = reinterpret_cast<DWORD_PTR>(file.Get());
-    stream.pfnCallback = &WriteStreamBlock;
-    SendMessageW(w.RichEdit1, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    const HANDLE handle = file.Get();
+    const bool written = WriteLogDocument(w.Log, &DecodeAnsi, [handle](const std::string& piece) {
+        DWORD done = 0;
+        return WriteFile(handle, piece.data(), static_cast<DWORD>(piece.size()), &done, nullptr) &&
+               done == static_cast<DWORD>(piece.size());
+    });
     const bool closed = CloseHandle(file.Release()) != 0;
-    if (stream.dwError != 0 || !closed) throw Exception("Failed to Save Stream");
+    if (!written || !closed) throw Exception("Failed to Save Stream");
 }
 
 void TMonitorWindow::ClickClear() {
@@ -474,12 +531,9 @@ bool TMonitorWindow::StayOnTop() const {
     return FImpl->Window && (GetWindowLongPtrW(FImpl->Window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
-size_t TMonitorWindow::Capacity() const { return FImpl->Budget.Capacity(); }
+size_t TMonitorWindow::Capacity() const { return FImpl->Capacity; }
 
-void TMonitorWindow::SetCapacity(size_t characters) {
-    FImpl->Budget.SetCapacity(characters);
-    if (FImpl->RichEdit1) SendMessageW(FImpl->RichEdit1, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(characters));
-}
+void TMonitorWindow::SetCapacity(size_t characters) { FImpl->Capacity = characters; }
 
 void TMonitorWindow::SetEchoForTesting(int, bool) {}
 

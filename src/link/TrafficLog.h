@@ -1,14 +1,22 @@
 // The traffic log: every byte written to and read from the stimulator, one entry per write
-// or read, in order. The monitor window shows it (sent entries red, received green) and
-// saves it; the link keeps the entries too, within the same bound as the window's log, so
-// that a session of days does not grow the process without end.
+// or read, in order. It is the one copy of the session's record: the monitor window shows
+// its newest entries and saves it, and natively the headless monitor reads it too.
+//
+// A session runs for days, so the log keeps its newest entries within a memory budget that
+// counts what the process really pays for them: the entries are packed, one after another,
+// into blocks of memory allocated whole, and when the next block would not fit, the oldest
+// blocks (and the entries in them) are released. An entry costs its bytes, its time stamp
+// and six bytes of bookkeeping; the line break and the marker every entry has are not
+// stored but put back when the entry is read.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
-
-#include "link/MonitorText.h"
 
 namespace quor {
 
@@ -18,23 +26,90 @@ struct TTrafficEntry {
 };
 
 class TTrafficLog {
-public:
-    // How many characters of entries are kept; past it the oldest entries are removed, an
-    // eighth of the capacity at a time, as in the window's log.
-    static constexpr size_t kCapacity = 16u * 1024u * 1024u;
+    struct TBlock;
 
-    void Append(TTrafficEntry entry);
+public:
+    // The memory the log's entries may take, in bytes; past it the oldest are removed.
+    static constexpr size_t kDefaultBudget = 16u * 1024u * 1024u;
+
+    TTrafficLog();
+    ~TTrafficLog();
+    TTrafficLog(const TTrafficLog&) = delete;
+    TTrafficLog& operator=(const TTrafficLog&) = delete;
+
+    // Appends the entry "\r\n" + Stamp + ":....." + Text.
+    void Append(const std::string& Stamp, const std::string& Text, bool Sent);
     void Clear();
-    const std::deque<TTrafficEntry>& Entries() const { return FEntries; }
-    void SetCapacity(size_t characters) { FBudget.SetCapacity(characters); }  // tests use small ones
-    // Called after each entry is appended (the window renders it); may be empty.
+
+    // The entries held, oldest first, each made whole when read.
+    class TEntries;
+    TEntries Entries() const;
+    size_t Size() const { return FCount; }
+    // The memory the entries take now, as allocated (whole blocks), and the budget.
+    size_t MemoryUsed() const { return FMemoryUsed; }
+    size_t Budget() const { return FBudget; }
+    // Tests use small budgets; a smaller budget takes effect with the next entry.
+    void SetBudget(size_t Bytes);
+    // Whether entries were removed to make room since the log began or was last cleared.
+    bool Trimmed() const { return FTrimmed; }
+
+    // Called after each entry is appended (the window shows it); may be empty.
     std::function<void(const TTrafficEntry&)> OnAppend;
     // Called after the log is emptied.
     std::function<void()> OnClear;
 
+    // A position in the log; valid until the entry it points at is removed.
+    class TIterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = TTrafficEntry;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = TTrafficEntry;
+        TTrafficEntry operator*() const;
+        TIterator& operator++();
+        bool operator==(const TIterator& other) const { return FBlock == other.FBlock && FAt == other.FAt; }
+        bool operator!=(const TIterator& other) const { return !(*this == other); }
+
+    private:
+        friend class TTrafficLog;
+        TIterator(const TTrafficLog* log, size_t block, size_t at) : FLog(log), FBlock(block), FAt(at) {}
+        const TTrafficLog* FLog;
+        size_t FBlock;  // index into the log's blocks
+        size_t FAt;     // offset of the entry's record in its block
+    };
+
+    class TEntries {
+    public:
+        TIterator begin() const { return FLog->Begin(); }
+        TIterator end() const { return FLog->End(); }
+        size_t size() const { return FLog->FCount; }
+        bool empty() const { return FLog->FCount == 0; }
+        TTrafficEntry back() const { return FLog->Back(); }
+        // Walks from the oldest entry: for tests and short logs.
+        TTrafficEntry operator[](size_t index) const;
+
+    private:
+        friend class TTrafficLog;
+        explicit TEntries(const TTrafficLog* log) : FLog(log) {}
+        const TTrafficLog* FLog;
+    };
+
 private:
-    std::deque<TTrafficEntry> FEntries;
-    TLogBudget FBudget{kCapacity};
+    TIterator Begin() const;
+    TIterator End() const;
+    TTrafficEntry Back() const;
+    TTrafficEntry EntryAt(size_t block, size_t at) const;
+    size_t RecordSize(size_t block, size_t at) const;
+    size_t BlockBytes() const;
+    void MakeRoom(size_t bytes);
+
+    std::deque<TBlock> FBlocks;
+    size_t FBudget = kDefaultBudget;
+    size_t FMemoryUsed = 0;
+    size_t FCount = 0;
+    size_t FLastAt = 0;  // offset of the newest entry's record in the last block
+    bool FTrimmed = false;
 };
 
 }  // namespace quor

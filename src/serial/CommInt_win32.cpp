@@ -1,6 +1,7 @@
 // The serial port over the Win32 communications interface.
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -94,9 +95,14 @@ bool SetupBuffers(THandle handle, int32_t readSize, int32_t writeSize, int32_t& 
     return false;
 }
 
+// Writes of every port so far: an arrival with no write since the one before it was not
+// asked for (see the event thread's pacing of a device that streams).
+std::atomic<uint64_t> writesIssued{0};
+
 int32_t Transfer(THandle handle, TSimpleEvent& event, bool writing, void* buf, int32_t count, uint32_t timeout,
                  int32_t& error, int32_t& movedBefore) {
     movedBefore = 0;
+    if (writing) ++writesIssued;
     OVERLAPPED ov{};
     ov.hEvent = H(event.Handle());
     DWORD n = 0;
@@ -174,12 +180,28 @@ namespace quor {
 struct TCommEventThread::Watch {
     OVERLAPPED ov{};
     bool pending = false;  // an event wait is under way in the driver (under FHandleLock)
+    // Set by the main thread whenever it has read input (auto-reset).
+    HANDLE inputTaken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ~Watch() {
+        if (inputTaken) CloseHandle(inputTaken);
+    }
 };
 
 namespace {
 // Pause before the event wait is issued again after the driver refused it (a USB adapter
 // that was pulled out refuses every wait until the port is closed).
 constexpr uint32_t kRetryPauseMs = 50;
+// After an arrival was handed over, the next wait is issued once the main thread has read
+// input, or after this long. Input that nobody has read yet would be reported again at once
+// by a driver that reports queued input (Wine's does), over and over while a device streams:
+// over a thousand hand-offs a second that change nothing.
+constexpr DWORD kUnreadInputPauseMs = 10;
+// A device that keeps sending without being asked (this many arrivals with no write in
+// between) is read in larger pieces, at most about twenty times a second: every arrival
+// handed over costs the main thread a read and a log entry, and the system a new wait.
+// A command's answer comes in far fewer pieces, and a write ends the pacing.
+constexpr int kUnaskedArrivalsBeforePacing = 8;
+constexpr DWORD kStreamPauseMs = 50;
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
@@ -195,7 +217,9 @@ TCommEventThread::~TCommEventThread() = default;
 
 // The driver reports a drained output queue and every arrival itself.
 void TCommEventThread::OutputQueued() {}
-void TCommEventThread::InputTaken() {}
+void TCommEventThread::InputTaken() {
+    if (FWatch->inputTaken) SetEvent(FWatch->inputTaken);
+}
 
 void TCommEventThread::Stop() {
     // Whether the body was still running when asked to end (it ends on its own only when a
@@ -230,9 +254,12 @@ void TCommEventThread::Execute() {
     if (FEvent.Handle() == kNoEventHandle) return;
     HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
     OVERLAPPED& ov = FWatch->ov;
+    uint64_t writesAtLastArrival = platform::writesIssued.load();
+    int unaskedArrivals = 0;
     while (!Terminated()) {
         bool reported = false;
         bool failed = false;
+        bool gone = false;
         bool pending = false;
         {
             std::lock_guard<std::mutex> guard(FHandleLock);
@@ -253,7 +280,10 @@ void TCommEventThread::Execute() {
             // the pause below must not end at once on that (a device that has gone refuses
             // every wait, and the thread would spin through thousands a second). Cleared
             // under the lock, so that Stop's signal, which comes after, still ends it.
-            if (failed) FEvent.ResetEvent();
+            if (failed) {
+                FEvent.ResetEvent();
+                gone = platform::DeviceGone(FCommHandle);
+            }
         }
         if (pending) {
             // Without time-out: the driver's report, or Stop's cancellation, ends it.
@@ -265,13 +295,34 @@ void TCommEventThread::Execute() {
             DWORD n = 0;
             reported = GetOverlappedResult(h, &ov, &n, FALSE) != 0;
             failed = !reported;
-            if (failed) FEvent.ResetEvent();
+            if (failed) {
+                FEvent.ResetEvent();
+                gone = platform::DeviceGone(FCommHandle);
+            }
         }
         if (reported && !Terminated()) {
+            const bool arrival = (FEventMask & EV_RXCHAR) != 0;
+            if (arrival && FWatch->inputTaken) ResetEvent(FWatch->inputTaken);
             if (!Notify()) break;
             FEvent.ResetEvent();
+            if (arrival && FWatch->inputTaken && !Terminated()) {
+                // Stop sets FEvent and ends the pauses.
+                const HANDLE wakers[2] = {FWatch->inputTaken, reinterpret_cast<HANDLE>(FEvent.Handle())};
+                WaitForMultipleObjects(2, wakers, FALSE, kUnreadInputPauseMs);
+                const uint64_t writes = platform::writesIssued.load();
+                unaskedArrivals = writes == writesAtLastArrival ? unaskedArrivals + 1 : 0;
+                writesAtLastArrival = writes;
+                if (unaskedArrivals >= kUnaskedArrivalsBeforePacing && !Terminated()) {
+                    FEvent.WaitFor(kStreamPauseMs);
+                }
+            }
         }
-        if (failed) FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
+        if (failed && gone) {
+            // The device has gone for good: nothing to watch until Close (which sets FEvent).
+            FEvent.WaitFor(INFINITE_WAIT);
+        } else if (failed) {
+            FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 // The monitor window and its saved log, the same on every system: what the saved document
 // holds when read back by a real reader, Clear, Stay On Top, the capacity of the log, and
 // the two automation calls.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -108,22 +110,21 @@ TEST_F(MonitorTest, ALongSessionPastTheControlsDefaultLimitKeepsEveryEntry) {
     EXPECT_TRUE(doc.Text == expected) << "the saved text differs from the log";
 }
 
-// Past its capacity the log drops its oldest entries, says so on its first line, and goes
-// on with the newest. The link's own copy of the entries is bounded the same way, so a
-// long session does not grow the process.
+// Past its memory budget the log drops its oldest entries, says so on the first line of the
+// saved document, and goes on with the newest.
 TEST_F(MonitorTest, AFullLogDropsItsOldestEntriesAndSaysSo) {
-    Link->Monitor().SetCapacity(3000);
-    Link->Log().SetCapacity(3000);
+    Link->Log().SetBudget(3000);
     for (int i = 0; i < 300; ++i) Link->AddText("entry " + std::to_string(i) + ".", i % 2 == 0);
-    size_t kept = 0;
-    for (const quor::TTrafficEntry& entry : Link->Log().Entries()) kept += entry.Text.size();
-    EXPECT_LE(kept, 3000u);
+    EXPECT_LE(Link->Log().MemoryUsed(), 3000u);
     EXPECT_NE(Link->Log().Entries().back().Text.find("entry 299."), std::string::npos);
     const TReadBack doc = SaveAndRead("full.rtf");
     ASSERT_TRUE(doc.Ok) << doc.Error;
     ASSERT_FALSE(doc.Runs.empty());
-    EXPECT_EQ(doc.Runs[0].Text.rfind("(Older entries were removed", 0), 0u) << doc.Runs[0].Text;
-    EXPECT_LE(doc.Text.size(), 3000u + 200u);  // the notice's stand-ins take more bytes than characters
+    EXPECT_EQ(doc.Runs[0].Text.rfind("(Older entries were removed: the log keeps its newest entries within 3000 bytes "
+                                     "of memory.)",
+                                     0),
+              0u)
+        << doc.Runs[0].Text;
     // What remains is the newest entries, unbroken, in order and in their colours.
     int first = -1;
     for (size_t r = 1; r < doc.Runs.size(); ++r) {
@@ -134,6 +135,7 @@ TEST_F(MonitorTest, AFullLogDropsItsOldestEntriesAndSaysSo) {
         if (first < 0) first = number;
         EXPECT_EQ(number, first + static_cast<int>(r) - 1);
         EXPECT_EQ(doc.Runs[r].Colour, number % 2 == 0 ? kRed : kGreen);
+        EXPECT_EQ(run, "\n" + Link->Log().Entries()[r - 1].Text.substr(2));
     }
     EXPECT_EQ(first + static_cast<int>(doc.Runs.size()) - 2, 299);
     EXPECT_GT(first, 0);
@@ -146,41 +148,31 @@ TEST_F(MonitorTest, AFullLogDropsItsOldestEntriesAndSaysSo) {
     EXPECT_EQ(cleared.Runs[0].Text.find("(Older"), std::string::npos);
 }
 
-// A full log is trimmed by an eighth of its capacity at a time: seldom, since trimming moves
-// the whole log in the window's control, and never more than that, so most of the history
-// stays. Entries of one length make the moment of trimming and what it leaves exact: the
-// entry that does not fit removes the oldest entries up to an eighth beyond what it needs.
-TEST_F(MonitorTest, AFullLogIsTrimmedByAnEighthOfItsCapacity) {
-    constexpr size_t kCapacity = 8000;
-    constexpr size_t kAfterTrim = kCapacity - kCapacity / 8;
-    Link->Monitor().SetCapacity(kCapacity);
-    Link->Log().SetCapacity(kCapacity);
-    size_t added = 0;
-    auto add = [&] {
-        char text[16];
-        std::snprintf(text, sizeof text, "entry %04zu.", added);
-        Link->AddText(text, added % 2 == 0);
-        ++added;
-    };
-    add();
-    const size_t entry = Link->Log().Entries().back().Text.size();  // its line break is CR LF
-    const size_t shown = entry - 1;  // in the window and the saved document the break is one character
+// Over a session of any length the log's memory stays within its budget, and most of the
+// budget holds entries: old ones go a little at a time, never the whole history at once.
+TEST_F(MonitorTest, ALongSessionStaysWithinTheLogsBudgetAndKeepsMostOfIt) {
+    constexpr size_t kBudget = 64 * 1024;
+    quor::TTrafficLog& log = Link->Log();
+    log.SetBudget(kBudget);
+    size_t largest = 0, smallestAfterFull = SIZE_MAX;
+    bool full = false;
+    for (int i = 0; i < 20000; ++i) {
+        Link->AddText(i % 3 ? ">0012L1+25.00E-3R" : "OK.", i % 3 != 0);
+        largest = std::max(largest, log.MemoryUsed());
+        full = full || log.Trimmed();
+        if (full) smallestAfterFull = std::min(smallestAfterFull, log.Size());
+    }
+    EXPECT_LE(largest, kBudget);
+    ASSERT_TRUE(full);
+    // An entry takes about 35 bytes here: at least seven eighths of the budget stay in use.
+    EXPECT_GT(smallestAfterFull * 35, kBudget * 7 / 8) << smallestAfterFull << " entries";
+    EXPECT_NE(log.Entries().back().Text.find(">0012L1+25.00E-3R"), std::string::npos);
 
-    // The link's copy.
-    while (Link->Log().Entries().size() == added) add();
-    size_t kept = 0;
-    for (const quor::TTrafficEntry& e : Link->Log().Entries()) kept += e.Text.size();
-    EXPECT_LE(kept, kAfterTrim);
-    EXPECT_GT(kept, kAfterTrim - entry);
-
-    // The window's log, notice included, right after its first trim.
-    while (added <= kCapacity / shown) add();
-    const TReadBack doc = SaveAndRead("trimmed.rtf");
-    ASSERT_TRUE(doc.Ok) << doc.Error;
-    EXPECT_EQ(doc.Text.rfind("(Older entries were removed", 0), 0u);
-    const size_t slack = 2;  // a reader's final paragraph mark
-    EXPECT_LE(doc.Text.size(), kAfterTrim + slack);
-    EXPECT_GT(doc.Text.size() + slack, kAfterTrim - shown);
+    // An entry larger than the log's blocks is kept whole, and the budget still holds.
+    const std::string burst(20000, '~');
+    Link->AddText(burst, false);
+    EXPECT_EQ(log.Entries().back().Text.substr(log.Entries().back().Text.size() - burst.size()), burst);
+    EXPECT_LE(log.MemoryUsed(), kBudget);
 }
 
 TEST_F(MonitorTest, ClearEmptiesTheLogAndTheNextEntryBeginsWithItsLineBreak) {

@@ -8,6 +8,7 @@
 
 #include "MonitorTestSupport.h"
 #include "base/WideText.h"
+#include "link/MonitorText.h"
 
 namespace monitor_test {
 namespace {
@@ -177,24 +178,83 @@ TEST_F(MonitorWindowTest, ShowingTwiceGivesOneVisibleWindowAndClosingOnlyHidesIt
     EXPECT_FALSE(style & WS_HSCROLL);
 }
 
+std::wstring ControlText(HWND control) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Characters in the control, a line break counting as one, as positions in it do.
+LONG ControlLength(HWND control) {
+    GETTEXTLENGTHEX query{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return static_cast<LONG>(SendMessageW(control, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0));
+}
+
+// The colour of `count` characters that end `before` characters from the end.
+COLORREF ColourOfLastCharacters(HWND control, LONG count, LONG before = 0) {
+    const LONG end = ControlLength(control) - before;
+    CHARRANGE last{end - count, end};
+    SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&last));
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    SendMessageW(control, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    return (format.dwEffects & CFE_AUTOCOLOR) ? GetSysColor(COLOR_WINDOWTEXT) : format.crTextColor;
+}
+
 // Whatever is typed or inserted after an entry has the ordinary text colour; an entry goes
 // to the end even when the user has selected text elsewhere.
 TEST_F(MonitorWindowTest, TextAfterAnEntryHasTheDefaultColourAndEntriesGoToTheEnd) {
     HWND log = GetDlgItem(Main(*Link), quor::idRichEdit1);
+    Link->ShowMonitor();
     Link->AddText("OK.", false);
     CHARRANGE start{0, 3};
     SendMessageW(log, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
     Link->AddText(">0002ER", true);
-    EXPECT_EQ(SaveAndRead("order.rtf").Runs, ExpectedRuns());
-
     SendMessageW(log, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L" note"));
-    const TReadBack doc = SaveAndRead("typed.rtf");
-    ASSERT_EQ(doc.Runs.size(), 3u);
-    EXPECT_EQ(doc.Runs[2].Text, " note");
-    EXPECT_TRUE(doc.Runs[2].Colour == kAutoColour || doc.Runs[2].Colour == static_cast<int32_t>(
-                    (GetRValue(GetSysColor(COLOR_WINDOWTEXT)) << 16) | (GetGValue(GetSysColor(COLOR_WINDOWTEXT)) << 8) |
-                    GetBValue(GetSysColor(COLOR_WINDOWTEXT))))
-        << std::hex << doc.Runs[2].Colour;
+    EXPECT_TRUE(EndsWith(ControlText(log), L":.....>0002ER note")) << quor::ToUtf8(ControlText(log));
+    EXPECT_EQ(ColourOfLastCharacters(log, 5), GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(ColourOfLastCharacters(log, 7, 5), RGB(255, 0, 0));  // the entry before it
+    // The saved log holds the entries (what is typed into the window is not traffic).
+    EXPECT_EQ(SaveAndRead("order.rtf").Runs, ExpectedRuns());
+}
+
+// The control holds only what the window shows: nothing while hidden, and while shown the
+// newest entries up to its capacity, the first line saying that older ones are not shown.
+// The log itself, and so the saved document, keeps them all.
+TEST_F(MonitorWindowTest, TheControlHoldsOnlyTheNewestEntriesWhileShownAndNothingWhileHidden) {
+    HWND window = Main(*Link);
+    HWND log = GetDlgItem(window, quor::idRichEdit1);
+    constexpr int kCapacity = 2000;
+    Link->Monitor().SetCapacity(kCapacity);
+    for (int i = 0; i < 100; ++i) Link->AddText("hidden " + std::to_string(i), i % 2 == 0);
+    EXPECT_EQ(GetWindowTextLengthW(log), 0);
+
+    Link->ShowMonitor();
+    std::wstring text = ControlText(log);
+    EXPECT_LE(ControlLength(log), kCapacity);
+    EXPECT_EQ(text.rfind(quor::ToWide(quor::kOlderNotShownNotice), 0), 0u) << quor::ToUtf8(text.substr(0, 80));
+    EXPECT_TRUE(EndsWith(text, L":.....hidden 99"));
+    EXPECT_EQ(ColourOfLastCharacters(log, 2), RGB(0, 128, 0));
+
+    for (int i = 0; i < 400; ++i) {
+        Link->AddText("shown " + std::to_string(i), i % 2 == 0);
+        ASSERT_LE(ControlLength(log), kCapacity) << "after entry " << i;
+    }
+    text = ControlText(log);
+    EXPECT_TRUE(EndsWith(text, L":.....shown 399"));
+    EXPECT_EQ(ColourOfLastCharacters(log, 3), RGB(0, 128, 0));
+    EXPECT_GT(ControlLength(log), kCapacity / 2 - 100);  // refilled with the newest half, not emptied
+
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(GetWindowTextLengthW(log), 0);
+    EXPECT_EQ(Link->Log().Entries().size(), 500u);
+    const TReadBack doc = SaveAndRead("all.rtf", /*withColours=*/false);
+    EXPECT_EQ(doc.Text.rfind("\n", 0), 0u);
+    EXPECT_NE(doc.Text.find("hidden 0\n"), std::string::npos);
 }
 
 TEST_F(MonitorWindowTest, AFileHeldOpenByAnotherProgramCannotBeCreated) {
