@@ -3,7 +3,7 @@
 ; uninstaller listed in the installed programs that undoes all of it.
 ;
 ; Built by scripts/release.sh:
-;   makensis -DVERSION=1.1.0 -DRELEASE=<release folder> -DLISTS=<folder of the file lists>
+;   makensis -DVERSION=1.2.0 -DRELEASE=<release folder> -DLISTS=<folder of the file lists>
 ;            -DOUTFILE=<installer> installer/QuorLib.nsi
 ; where LISTS holds install-files.nsh (File lines) and uninstall-files.nsh (Delete and RMDir
 ; lines), made from the release folder, so that the uninstaller removes exactly what was

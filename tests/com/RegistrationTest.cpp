@@ -14,18 +14,18 @@ namespace {
 const std::wstring kClsid = L"{FD7AD882-6D86-41B8-BADE-73487A8C71A4}";
 const std::wstring kLibid = L"{D628F04D-0AF6-4971-B2E1-10ECA673A707}";
 
-bool KeyExists(HKEY root, const std::wstring& key) {
+bool KeyExists(HKEY root, const std::wstring& key, REGSAM view = 0) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
     RegCloseKey(handle);
     return true;
 }
 
-std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
+std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name = nullptr, REGSAM view = 0) {
     wchar_t data[1024] = {};
     DWORD size = sizeof data - sizeof(wchar_t), type = 0;
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return L"(no key)";
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return L"(no key)";
     const LONG status = RegQueryValueExW(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(handle);
     if (status != ERROR_SUCCESS) return L"(no value)";
@@ -36,6 +36,29 @@ std::vector<std::wstring> RegisteredKeys() {
     const std::wstring c = L"CLSID\\" + kClsid;
     return {c, c + L"\\InprocServer32", c + L"\\ProgID", c + L"\\Version", c + L"\\TypeLib", L"QuorLib.Pulsyn",
             L"QuorLib.Pulsyn\\Clsid"};
+}
+
+// Where a per-user registration keeps a key: on 64-bit Windows a 32-bit build's class keys
+// live in the classes' WOW6432Node (as the registry's 64-bit view shows it), while program
+// identifiers and type libraries are shared by both builds.
+struct TUserKey {
+    std::wstring Key;
+    REGSAM View;
+};
+TUserKey UserKey(const std::wstring& key) {
+    BOOL wow64 = FALSE;
+    const bool underWow64 = sizeof(void*) == 4 && IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    const bool classKey = key.rfind(L"CLSID\\", 0) == 0;
+    return {L"Software\\Classes\\" + std::wstring(underWow64 && classKey ? L"WOW6432Node\\" : L"") + key,
+            static_cast<REGSAM>(underWow64 ? KEY_WOW64_64KEY : 0)};
+}
+bool UserKeyExists(const std::wstring& key) {
+    const TUserKey place = UserKey(key);
+    return KeyExists(HKEY_CURRENT_USER, place.Key, place.View);
+}
+std::wstring UserValue(const std::wstring& key) {
+    const TUserKey place = UserKey(key);
+    return Value(HKEY_CURRENT_USER, place.Key, nullptr, place.View);
 }
 
 bool PerUserRun() { return wcsstr(GetCommandLineW(), L"-RegServerPerUser") != nullptr; }
@@ -110,12 +133,12 @@ TEST_F(RegistrationTest, PerUserSwitchRegistersUnderTheCurrentUser) {
     const std::wstring userClasses = L"Software\\Classes\\";
     ASSERT_EQ(Dll().registerServer(), S_OK);
     for (const std::wstring& key : RegisteredKeys())
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+        EXPECT_TRUE(UserKeyExists(key)) << key.c_str();
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + L"CLSID\\" + kClsid));
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn\\Clsid"), kClsid);
+    EXPECT_EQ(UserValue(L"QuorLib.Pulsyn\\Clsid"), kClsid);
     ASSERT_EQ(Dll().unregisterServer(), S_OK);
     for (const std::wstring& key : RegisteredKeys())
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+        EXPECT_FALSE(UserKeyExists(key)) << key.c_str();
 }
 
 // DllInstall is what "regsvr32 /n /i:user" calls: the command line picks the scope.
@@ -129,23 +152,23 @@ TEST_F(RegistrationTest, DllInstallRegistersForTheUserItsCommandLineNames) {
     // A scope it does not know is refused before anything is written.
     EXPECT_EQ(install(TRUE, L"users"), E_INVALIDARG);
     EXPECT_EQ(install(TRUE, L"machine"), E_INVALIDARG);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn"));
+    EXPECT_FALSE(UserKeyExists(L"QuorLib.Pulsyn"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn"));
 
     ASSERT_EQ(install(TRUE, L"User"), S_OK);
     for (const std::wstring& key : RegisteredKeys())
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+        EXPECT_TRUE(UserKeyExists(key)) << key.c_str();
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + L"QuorLib.Pulsyn"));
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, userClasses + L"CLSID\\" + kClsid + L"\\InprocServer32"),
+    EXPECT_EQ(UserValue(L"CLSID\\" + kClsid + L"\\InprocServer32"),
               ModulePath(Dll().module));
     ASSERT_EQ(install(FALSE, L"user"), S_OK);
     for (const std::wstring& key : RegisteredKeys())
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + key)) << key.c_str();
+        EXPECT_FALSE(UserKeyExists(key)) << key.c_str();
 
     // No command line ("regsvr32 /i") is the machine-wide registration.
     ASSERT_EQ(install(TRUE, nullptr), S_OK);
     EXPECT_EQ(Value(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn\\Clsid"), kClsid);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userClasses + L"QuorLib.Pulsyn"));
+    EXPECT_FALSE(UserKeyExists(L"QuorLib.Pulsyn"));
     ASSERT_EQ(install(FALSE, L""), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"QuorLib.Pulsyn"));
 }

@@ -171,9 +171,9 @@ TEST_F(LinkWriteTest, InputDrainedBeforeADialogueIsLogged) {
     const std::vector<std::string> received = LogTexts(*link, false);
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.front(), "#junk=");
-    const auto& entries = link->Log().Entries();
+    const auto entries = link->Log().Entries();
     ASSERT_FALSE(entries.empty());
-    EXPECT_FALSE(entries.front().Sent) << "the drained input was not logged before the prompt";
+    EXPECT_FALSE((*entries.begin()).Sent) << "the drained input was not logged before the prompt";
 }
 
 // A client call that lets go of the link (a disconnect from a button handler) can arrive
