@@ -8,6 +8,7 @@
 #include <string>
 
 #include "MonitorTestSupport.h"
+#include "NoDeviceFixture.h"
 #include "base/HostInfo.h"
 #include "link/PortNames.h"
 #include "server/LinkRegistry.h"
@@ -196,36 +197,6 @@ TEST_F(MonitorTest, StayOnTopTogglesWithoutShowingTheWindow) {
     EXPECT_FALSE(Link->Monitor().StayOnTop());
 }
 
-// The two automation calls reach the window through the connection.
-class MonitorCallsTest : public MonitorTest {
-protected:
-    void SetUp() override {
-        MonitorTest::SetUp();
-        Link.reset();
-        quor::ReleaseAllLinks();
-        quor::SetHostArgumentsForTesting(&NoArguments);
-#ifdef _WIN32
-        quor::SetDosDeviceQueryForTesting([](const char*, char*, uint32_t) -> uint32_t { return 0; });
-#else
-        for (int port = quor::kFirstPort; port <= quor::kLastPort; ++port) {
-            setenv(("QUORLIB_COM" + std::to_string(port)).c_str(), "/nonexistent/quor-monitor-test", 1);
-        }
-#endif
-    }
-    void TearDown() override {
-        quor::ReleaseAllLinks();
-        quor::SetHostArgumentsForTesting(nullptr);
-#ifdef _WIN32
-        quor::SetDosDeviceQueryForTesting(nullptr);
-#else
-        for (int port = quor::kFirstPort; port <= quor::kLastPort; ++port) {
-            unsetenv(("QUORLIB_COM" + std::to_string(port)).c_str());
-        }
-#endif
-        MonitorTest::TearDown();
-    }
-    std::vector<std::string> NoArguments;
-};
 
 TEST_F(MonitorCallsTest, WithoutAConnectionBothCallsSayToConnectFirst) {
     quor::TPulsyn pulsyn;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "MonitorTestSupport.h"
+#include "NoDeviceFixture.h"
 #include "base/HostInfo.h"
 #include "link/PortNames.h"
 #include "server/ObjPulsyn.h"
@@ -18,37 +18,15 @@
 namespace monitor_test {
 namespace {
 
-class SaveLogTest : public MonitorTest {
+class SaveLogTest : public MonitorCallsTest {
 protected:
     void SetUp() override {
-        MonitorTest::SetUp();
-        Link.reset();
-        quor::frmComm.reset();
-        quor::SetHostArgumentsForTesting(&NoArguments);
-#ifdef _WIN32
-        quor::SetDosDeviceQueryForTesting([](const char*, char*, uint32_t) -> uint32_t { return 0; });
-#else
-        for (int port = quor::kFirstPort; port <= quor::kLastPort; ++port) {
-            setenv(("QUORLIB_COM" + std::to_string(port)).c_str(), "/nonexistent/quor-monitor-test", 1);
-        }
-#endif
+        MonitorCallsTest::SetUp();
         VARIANT_BOOL connected = VARIANT_TRUE;
         ASSERT_EQ(pulsyn.Connect(&connected), S_OK) << LastErrorDescription();  // no device: the log stays
         ASSERT_TRUE(quor::frmComm);
         quor::frmComm->AddText("=", true);
         quor::frmComm->AddText("=<0003OK.", false);
-    }
-    void TearDown() override {
-        quor::frmComm.reset();
-        quor::SetHostArgumentsForTesting(nullptr);
-#ifdef _WIN32
-        quor::SetDosDeviceQueryForTesting(nullptr);
-#else
-        for (int port = quor::kFirstPort; port <= quor::kLastPort; ++port) {
-            unsetenv(("QUORLIB_COM" + std::to_string(port)).c_str());
-        }
-#endif
-        MonitorTest::TearDown();
     }
 
     // The description of a save that must fail.
@@ -71,7 +49,6 @@ protected:
         EXPECT_NE(doc.Runs[1].Text.find(":.....=<0003OK."), std::string::npos) << doc.Text;
     }
 
-    std::vector<std::string> NoArguments;
     quor::TPulsyn pulsyn;
 };
 
