@@ -127,8 +127,9 @@ class Run:
         shutil.rmtree(self.scratch, ignore_errors=True)
 
     def concrete(self, command):
-        command = command.replace("build/native/", f"{self.binary}/").replace("/tmp/", f"{self.scratch}/")
-        return re.sub(r"\bPORT\b", self.port, command)
+        # The documents' own words first: the build tree may itself lie under /tmp.
+        command = re.sub(r"\bPORT\b", self.port, command).replace("/tmp/", f"{self.scratch}/")
+        return command.replace("build/native/", f"{self.binary}/")
 
     def run(self, command):
         """None when the command did what the documents say, else what went wrong."""
