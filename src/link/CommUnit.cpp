@@ -541,7 +541,7 @@ void TfrmComm::Wait(float sec) {
 void TfrmComm::AddText(const std::string& Text, bool Send) {
     TOperation operation(*this);
     const std::string stamp = LocalTimeStamp();
-    if (TrafficListener()) TrafficListener()(*this, TTrafficEntry{"\r\n" + stamp + ":....." + Text, Send});
+    if (TrafficListener()) TrafficListener()(*this, TTrafficEntry{TrafficEntryText(stamp, Text), Send});
     FLog.Append(stamp, Text, Send);
     Pump();
 }

@@ -95,12 +95,15 @@ TTrafficEntry TTrafficLog::EntryAt(size_t block, size_t at) const {
     const size_t stamp = static_cast<unsigned char>(record[1]);
     uint32_t length = 0;
     std::memcpy(&length, record + 2, sizeof length);
-    TTrafficEntry entry{std::string(), (record[0] & 1) != 0};
-    entry.Text.reserve(2 + stamp + 6 + length);
-    entry.Text.append(kLineBreak);
-    entry.Text.append(record + kRecordHead, stamp);
-    entry.Text.append(kMarker);
-    entry.Text.append(record + kRecordHead + stamp, length);
+    return {TrafficEntryText(std::string_view(record + kRecordHead, stamp),
+                             std::string_view(record + kRecordHead + stamp, length)),
+            (record[0] & 1) != 0};
+}
+
+std::string TrafficEntryText(std::string_view Stamp, std::string_view Text) {
+    std::string entry;
+    entry.reserve(std::strlen(kLineBreak) + Stamp.size() + std::strlen(kMarker) + Text.size());
+    entry.append(kLineBreak).append(Stamp).append(kMarker).append(Text);
     return entry;
 }
 

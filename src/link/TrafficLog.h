@@ -17,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quor {
 
@@ -24,6 +25,9 @@ struct TTrafficEntry {
     std::string Text;  // the whole entry: CR LF, time stamp, ":.....", the 8-bit text
     bool Sent;         // host to device (true) or device to host (false)
 };
+
+// The whole text of an entry: "\r\n" + Stamp + ":....." + Text.
+std::string TrafficEntryText(std::string_view Stamp, std::string_view Text);
 
 class TTrafficLog {
     struct TBlock;
