@@ -252,8 +252,12 @@ void TfrmComm::WritePrompt() {
 }
 
 void TfrmComm::AbandonCommand() noexcept {
-    FSendBuffer.clear();
     FComm32->PurgeOut();
+    DropPendingCommand();
+}
+
+void TfrmComm::DropPendingCommand() noexcept {
+    FSendBuffer.clear();
     // The device may have taken the prompt, or part of the frame, and answer that; prompts
     // it may or may not answer now are no longer counted on.
     FPrompts.CommandAbandoned();
@@ -395,7 +399,9 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
     try {
         return Converse(Command);
     } catch (...) {
-        AbandonCommand();
+        // A frame whose write failed was purged where it failed; one written whole has left
+        // the port, and the failure (no reply, an interrupt) came after it.
+        DropPendingCommand();
         throw;
     }
 }

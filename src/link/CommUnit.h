@@ -143,6 +143,10 @@ private:
     // A command whose call fails must never reach the device later: the text held for it is
     // dropped, and what the port still holds for output is discarded.
     void AbandonCommand() noexcept;
+    // As AbandonCommand, for a failure after every write of the command completed: nothing of
+    // it is left in the port, so nothing is purged (on a pseudo-terminal a purge could take
+    // back a frame the far end has not read yet, making it uncertain whether it went out).
+    void DropPendingCommand() noexcept;
     // Reads, logs and drops input until none has arrived for QuietTime (see QuietTime).
     void LetLineFallQuiet();
     void DrainOutput();
