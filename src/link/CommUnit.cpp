@@ -270,12 +270,12 @@ void TfrmComm::Send(const std::string& S) {
         CheckPortPresent();
         CommState = true;
         WritePrompt();
-        FSendBuffer += S;
-        FlushSendBuffer();
     } catch (...) {
         AbandonCommand();
         throw;
     }
+    FSendBuffer += S;
+    FlushSendBuffer();  // abandons the command itself when its write fails
 }
 
 void TfrmComm::FlushSendBuffer() {
