@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "server/ComServer.h"
-#include "server/ObjPulsyn.h"
+#include "server/LinkRegistry.h"
 
 extern "C" {
 
@@ -16,7 +16,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // the other threads, and before the run time's destructors. Closing the port, waiting
     // for its thread or destroying its window from there can hang the exit, so the link is
     // left to the system, which closes the port; what the client wrote is with the driver.
-    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) quor::AbandonLinkAtExit();
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) quor::AbandonLinksAtExit();
     return TRUE;
 }
 

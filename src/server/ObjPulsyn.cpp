@@ -14,8 +14,6 @@
 
 namespace quor {
 
-void AbandonLinkAtExit() { AbandonLinksAtExit(); }
-
 namespace {
 
 // An automation string, its whole length (a null one is empty). On Windows the string

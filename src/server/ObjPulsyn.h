@@ -52,8 +52,6 @@ protected:
 // let go while one of its operations runs (a disconnect that a host delivered inside a
 // command) is destroyed when that returns.
 extern std::shared_ptr<TfrmComm> frmComm;
-// At process exit: the links are neither closed nor destroyed (see DllMain).
-void AbandonLinkAtExit();
 
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one.
 std::string EncodeDeviceNumber(double Value);
@@ -162,7 +160,6 @@ private:
     void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };
-
 
 }  // namespace quor
 
