@@ -83,21 +83,23 @@ void TTrafficLog::Clear() {
     if (OnClear) OnClear();
 }
 
-size_t TTrafficLog::RecordSize(size_t block, size_t at) const {
-    const char* record = FBlocks[block].Data.get() + at;
-    uint32_t length = 0;
-    std::memcpy(&length, record + 2, sizeof length);
-    return kRecordHead + static_cast<unsigned char>(record[1]) + length;
-}
-
-TTrafficEntry TTrafficLog::EntryAt(size_t block, size_t at) const {
+TTrafficLog::TRecord TTrafficLog::RecordAt(size_t block, size_t at) const {
     const char* record = FBlocks[block].Data.get() + at;
     const size_t stamp = static_cast<unsigned char>(record[1]);
     uint32_t length = 0;
     std::memcpy(&length, record + 2, sizeof length);
-    return {TrafficEntryText(std::string_view(record + kRecordHead, stamp),
-                             std::string_view(record + kRecordHead + stamp, length)),
-            (record[0] & 1) != 0};
+    return {(record[0] & 1) != 0, std::string_view(record + kRecordHead, stamp),
+            std::string_view(record + kRecordHead + stamp, length)};
+}
+
+size_t TTrafficLog::RecordSize(size_t block, size_t at) const {
+    const TRecord record = RecordAt(block, at);
+    return kRecordHead + record.Stamp.size() + record.Text.size();
+}
+
+TTrafficEntry TTrafficLog::EntryAt(size_t block, size_t at) const {
+    const TRecord record = RecordAt(block, at);
+    return {TrafficEntryText(record.Stamp, record.Text), record.Sent};
 }
 
 std::string TrafficEntryText(std::string_view Stamp, std::string_view Text) {

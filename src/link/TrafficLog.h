@@ -103,6 +103,13 @@ private:
     TIterator Begin() const;
     TIterator End() const;
     TTrafficEntry Back() const;
+    // A record as stored: its direction, time stamp and text, read in place.
+    struct TRecord {
+        bool Sent;
+        std::string_view Stamp;
+        std::string_view Text;
+    };
+    TRecord RecordAt(size_t block, size_t at) const;
     TTrafficEntry EntryAt(size_t block, size_t at) const;
     size_t RecordSize(size_t block, size_t at) const;
     size_t BlockBytes() const;
