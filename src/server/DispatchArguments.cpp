@@ -172,6 +172,17 @@ public:
         return result;
     }
 
+    // Of the names above, those of the parameters a caller passes: all but the result.
+    std::vector<std::string> PassedParameters(const std::vector<std::string>& names) const {
+        std::vector<std::string> passed;
+        for (SHORT i = 0; i < FDescription->cParams; ++i) {
+            if (!(FDescription->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) {
+                passed.push_back(names[i + 1]);
+            }
+        }
+        return passed;
+    }
+
 private:
     ITypeInfo* FInfo;
     FUNCDESC* FDescription = nullptr;
@@ -191,13 +202,8 @@ TNumberFormat FormatOf(LCID locale) {
 void CheckArguments(ITypeInfo* info, const TFunction& function, const DISPPARAMS& params, LCID locale,
                     std::vector<VARIANT>& arguments, UINT& index) {
     const std::vector<std::string> names = function.Names();
-    // The parameters a caller passes: all but the result.
-    std::vector<std::string> wanted;
-    for (SHORT i = 0; i < function->cParams; ++i) {
-        if (!(function->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) wanted.push_back(names[i + 1]);
-    }
     index = 0;
-    RequireArgumentCount(names[0], wanted, params.cArgs);
+    RequireArgumentCount(names[0], function.PassedParameters(names), params.cArgs);
     std::optional<TNumberFormat> format;  // read once, when a text is met
     for (UINT at = 0; at < params.cArgs; ++at) {
         // Arguments come last first; named ones, at the front, say which parameter they are
@@ -265,9 +271,8 @@ std::string TDispatchArguments::MisuseMessage(ITypeInfo* info, DISPID member) {
     if (method) {
         const std::vector<std::string> names = method.Names();
         std::string arguments;
-        for (SHORT i = 0; i < method->cParams; ++i) {
-            if (method->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL) continue;
-            arguments += (arguments.empty() ? "" : ", ") + names[i + 1];
+        for (const std::string& name : method.PassedParameters(names)) {
+            arguments += (arguments.empty() ? "" : ", ") + name;
         }
         return names[0] + " is a method: call it " +
                (arguments.empty() ? "without arguments." : "with its arguments (" + arguments + ").");
