@@ -103,14 +103,13 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-std::string Utf16ToUtf8(const char16_t* text) {
+std::string Utf16ToUtf8(std::u16string_view text) {
     std::string utf8;
-    if (!text) return utf8;
-    for (const char16_t* p = text; *p; ++p) {
-        char32_t c = *p;
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;  // a lone surrogate
         }
@@ -118,6 +117,8 @@ std::string Utf16ToUtf8(const char16_t* text) {
     }
     return utf8;
 }
+
+std::string Utf16ToUtf8(const char16_t* text) { return text ? Utf16ToUtf8(std::u16string_view(text)) : std::string(); }
 
 std::string IntToDec(uint64_t value, int width) {
     std::string digits = std::to_string(value);

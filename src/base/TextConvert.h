@@ -30,7 +30,9 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Appends one Unicode code point in UTF-8.
 void AppendUtf8(std::string& out, char32_t c);
-// UTF-16 text up to its terminating zero as UTF-8; a lone surrogate becomes U+FFFD.
+// UTF-16 text as UTF-8; a lone surrogate becomes U+FFFD, and a NUL stays a zero byte.
+std::string Utf16ToUtf8(std::u16string_view text);
+// The same for text up to its terminating zero (a null pointer is empty).
 std::string Utf16ToUtf8(const char16_t* text);
 
 // Non-negative integer in decimal, zero-padded to at least `width` digits.

@@ -19,17 +19,11 @@ std::string CodePointText(char16_t c) { return "U+" + IntToHex(c); }  // a surro
 // The name as a message shows it: a NUL as \0, an unpaired surrogate as U+FFFD.
 std::string Shown(std::u16string_view name) {
     std::string text;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char16_t c = name[i];
-        if (c == 0) {
+    for (char c : Utf16ToUtf8(name)) {
+        if (c == '\0') {
             text += "\\0";
-        } else if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
-            AppendUtf8(text, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(name[i + 1]) - 0xDC00));
-            ++i;
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            AppendUtf8(text, 0xFFFD);
         } else {
-            AppendUtf8(text, c);
+            text += c;
         }
     }
     return text;
@@ -104,7 +98,6 @@ std::string CannotCreateFileMessage(const std::string& nameUtf8, const std::stri
 }
 
 std::string LogFileNameFromUtf16(std::u16string_view name) {
-    std::string utf8;
     for (size_t i = 0; i < name.size(); ++i) {
         const char16_t c = name[i];
         if (c == 0) {
@@ -112,18 +105,14 @@ std::string LogFileNameFromUtf16(std::u16string_view name) {
                 Shown(name), "The name contains a NUL character (code 0), which no file name can hold: remove it."));
         }
         if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
-            AppendUtf8(utf8, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(name[i + 1]) - 0xDC00));
-            ++i;
-            continue;
-        }
-        if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            ++i;  // a whole character
+        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
             throw Exception(CannotCreateFileMessage(
                 Shown(name), "The name contains an unpaired surrogate (" + CodePointText(c) +
                                  "), which is half of a character, not text: correct the name."));
         }
-        AppendUtf8(utf8, c);
     }
-    return utf8;
+    return Utf16ToUtf8(name);
 }
 
 void RefuseDeviceName(const std::string& nameUtf8) {
