@@ -21,6 +21,14 @@ protected:
         driver_seam::Release();
         ExpectEventThreadsEnd();
     }
+    // A link with its port open on the test line (a write time-out in ms, or the default).
+    std::unique_ptr<TfrmComm> OpenLink(int32_t writeTimeout = 0) {
+        auto link = std::make_unique<TfrmComm>();
+        link->Comm32().SetDeviceName(line.PortName());
+        if (writeTimeout > 0) link->Comm32().SetWriteTimeout(writeTimeout);
+        link->Comm32().Open();
+        return link;
+    }
     SerialLine line;
 };
 
@@ -57,9 +65,7 @@ TEST_F(DriverCounts, LineErrorsReachTheErrorHandlerAsTheDriversErrorWord) {
 // Closing a port discards what its driver has not sent, so the link lets the line carry
 // it first: a trigger written just before a disconnect reaches the stimulator.
 TEST_F(DriverCounts, TheLinkClosesItsPortOnceTheLineHasCarriedTheOutput) {
-    auto link = std::make_unique<TfrmComm>();
-    link->Comm32().SetDeviceName(line.PortName());
-    link->Comm32().Open();
+    auto link = OpenLink();
     link->SendCommand("T1");
     EXPECT_EQ(line.Receive(8), "=>0002T1");
     driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
@@ -76,10 +82,7 @@ TEST_F(DriverCounts, TheLinkClosesItsPortOnceTheLineHasCarriedTheOutput) {
 // only for the write time-out; what it still holds is then discarded, so that closing
 // never waits on it.
 TEST_F(DriverCounts, ALineThatCarriesNothingIsClosedAfterTheWriteTimeOut) {
-    auto link = std::make_unique<TfrmComm>();
-    link->Comm32().SetDeviceName(line.PortName());
-    link->Comm32().SetWriteTimeout(100);
-    link->Comm32().Open();
+    auto link = OpenLink(100);
     driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
     driver_seam::QueueOutput(64, 0);
     link.reset();
@@ -92,9 +95,7 @@ TEST_F(DriverCounts, ALineThatCarriesNothingIsClosedAfterTheWriteTimeOut) {
 // A write is complete once the line has carried it: a slow line holds the call for as long
 // as it takes, and nothing is discarded.
 TEST_F(DriverCounts, AWriteReturnsOnceTheLineHasCarriedIt) {
-    auto link = std::make_unique<TfrmComm>();
-    link->Comm32().SetDeviceName(line.PortName());
-    link->Comm32().Open();
+    auto link = OpenLink();
     driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
     driver_seam::QueueOutput(64, 16);
     link->SendCommand("T1");
@@ -108,10 +109,7 @@ TEST_F(DriverCounts, AWriteReturnsOnceTheLineHasCarriedIt) {
 // what the port still holds for the line is discarded, so that it never reaches the device
 // after the call has reported the failure.
 TEST_F(DriverCounts, ACommandTheLineDoesNotCarryInTimeFailsAndIsDiscarded) {
-    auto link = std::make_unique<TfrmComm>();
-    link->Comm32().SetDeviceName(line.PortName());
-    link->Comm32().SetWriteTimeout(100);
-    link->Comm32().Open();
+    auto link = OpenLink(100);
     driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
     driver_seam::QueueOutput(64, 0);
     try {

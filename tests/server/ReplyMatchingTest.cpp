@@ -26,17 +26,22 @@ protected:
         EXPECT_EQ(p.SetChannelVoltage(1, volts, &accepted), S_OK) << LastDescription();
         return accepted == VARIANT_TRUE;
     }
+    // A voltage the device accepts only after its dialogue stopped waiting, then commands
+    // whose results must be their own replies, not that late one.
+    void ExpectALateReplyNotTakenForTheNextCommand() {
+        DeviceA().SetFault("delay=450");
+        EXPECT_FALSE(Voltage(3));  // accepted, but only after the dialogue stopped waiting
+        DeviceA().SetFault("delay=off");
+        EXPECT_FALSE(Voltage(7.5));  // its late "OK." must not count for this one
+        EXPECT_TRUE(Voltage(3));
+        EXPECT_FALSE(Voltage(7.5));
+    }
     static constexpr std::chrono::milliseconds kReplyTimeout{300};
     TPulsyn p;
 };
 
 TEST_F(ReplyMatchingTest, AReplyThatArrivesAfterItsDialogueGaveUpIsNotTheNextCommandsReply) {
-    DeviceA().SetFault("delay=450");
-    EXPECT_FALSE(Voltage(3));  // accepted, but only after the dialogue stopped waiting
-    DeviceA().SetFault("delay=off");
-    EXPECT_FALSE(Voltage(7.5));  // its late "OK." must not count for this one
-    EXPECT_TRUE(Voltage(3));
-    EXPECT_FALSE(Voltage(7.5));
+    ExpectALateReplyNotTakenForTheNextCommand();
 }
 
 TEST_F(ReplyMatchingTest, AnAnswerToACommandThatExpectsNoneIsNotTheNextCommandsReply) {
@@ -56,12 +61,7 @@ TEST_F(ReplyMatchingTest, AnAnswerToACommandThatExpectsNoneIsNotTheNextCommandsR
 // what arrives meanwhile is logged and dropped.
 TEST_F(ReplyMatchingTest, ALateReplyFromADeviceThatDoesNotAnswerPromptsIsNotTheNextCommandsReply) {
     DeviceA().SetFault("no-echo");
-    DeviceA().SetFault("delay=450");
-    EXPECT_FALSE(Voltage(3));  // accepted, but only after the dialogue stopped waiting
-    DeviceA().SetFault("delay=off");
-    EXPECT_FALSE(Voltage(7.5));  // its late "OK." must not count for this one
-    EXPECT_TRUE(Voltage(3));
-    EXPECT_FALSE(Voltage(7.5));
+    ExpectALateReplyNotTakenForTheNextCommand();
     const std::vector<std::string> lines = LogLines();
     const auto oks = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
         return line.rfind("< ", 0) == 0 && line.find("OK.") != std::string::npos;
