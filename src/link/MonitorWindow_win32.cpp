@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -317,19 +318,33 @@ void TMonitorWindow::Impl::SetSelectionColour(COLORREF colour) {
 // The entries go in as one document, much faster than one by one.
 void TMonitorWindow::Impl::Fill(size_t characters) {
     const TTrafficLog::TEntries entries = Log.Entries();
-    size_t total = 0;
-    for (const TTrafficEntry& entry : entries) total += ShownLength(entry.Text, &DecodeAnsi);
     // Room for the first line, and for the paragraph mark the control ends with.
     const size_t firstLineRoom =
         std::max(std::strlen(kOlderNotShownNotice), TrimmedNotice(Log.Budget()).size()) + 1;
     characters = characters > firstLineRoom ? characters - firstLineRoom : 0;
-    TTrafficLog::TIterator first = entries.begin();
-    size_t skipped = 0;
-    while (total > characters && skipped + 1 < entries.size()) {
-        total -= ShownLength((*first).Text, &DecodeAnsi);
-        ++first;
-        ++skipped;
+    // The newest entries that fit (at least one). No entry shows fewer characters than one
+    // with an empty time stamp and text, so at most `mostThatFit` of the newest can: the
+    // older ones are passed over undecoded, and a refill of a long log costs no more than a
+    // short one's. Of the rest, each is decoded once, and only those that fit are remembered.
+    const size_t mostThatFit = characters / ShownLength(TrafficEntryText("", ""), &DecodeAnsi) + 1;
+    TTrafficLog::TIterator at = entries.begin();
+    for (size_t left = entries.size(); left > mostThatFit; --left) ++at;
+    struct TShown {
+        TTrafficLog::TIterator At;
+        size_t Length;
+    };
+    std::deque<TShown> shown;
+    size_t total = 0;
+    for (; at != entries.end(); ++at) {
+        shown.push_back({at, ShownLength((*at).Text, &DecodeAnsi)});
+        total += shown.back().Length;
+        while (total > characters && shown.size() > 1) {
+            total -= shown.front().Length;
+            shown.pop_front();
+        }
     }
+    const TTrafficLog::TIterator first = shown.empty() ? entries.end() : shown.front().At;
+    const size_t skipped = entries.size() - shown.size();
     const std::string firstLine = skipped > 0     ? kOlderNotShownNotice
                                   : Log.Trimmed() ? TrimmedNotice(Log.Budget())
                                                   : std::string();

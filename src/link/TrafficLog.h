@@ -62,7 +62,8 @@ public:
     // Called after the log is emptied.
     std::function<void()> OnClear;
 
-    // A position in the log; valid until the entry it points at is removed.
+    // A position in the log; valid until the log changes (removing the oldest entries moves
+    // every position).
     class TIterator {
     public:
         using iterator_category = std::forward_iterator_tag;
