@@ -89,7 +89,8 @@ check "the wheel uninstalls" "$venv/pip" uninstall -y quorlib
 # is written: --break-system-packages), removed with the README's own line.
 check "pip install --user ." $python3 -m pip install --user --break-system-packages "$source"
 check "import quorlib from the user's site" $python3 -c "import quorlib, sys; sys.exit(not quorlib.__file__.startswith('$HOME'))"
-uninstall=$(grep -o 'python3 -m pip uninstall [^`#]*quorlib' "$source/README.md" | head -1)
+uninstall=$(grep -o 'python3 -m pip uninstall [^`#]*quorlib' "$source/README.md" | head -1 || true)
+check "the README says how to remove a --user install" test -n "$uninstall"
 check "the README's uninstall line: $uninstall" env PATH="/usr/bin:/bin" sh -c "yes | $uninstall"
 fails "nothing is left in the user's site" $python3 -c "import quorlib"
 
