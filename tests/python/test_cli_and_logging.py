@@ -67,7 +67,7 @@ def test_mistakes_give_a_message_and_a_status_for_shell_scripts(device, words, s
 @pytest.mark.parametrize("name", sorted(cli.COMMANDS))
 def test_each_subcommands_help_says_what_it_sends(name, capsys):
     assert cli.main([name, "--help"]) == 0
-    shown = capsys.readouterr().out
+    shown = " ".join(capsys.readouterr().out.split())
     assert f"{name} {cli.COMMANDS[name].arguments}".strip() in shown and "Sends: " + cli.COMMANDS[name].sends in shown
 
 

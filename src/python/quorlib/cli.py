@@ -8,6 +8,7 @@ sends.
 
 import argparse
 import sys
+import textwrap
 from dataclasses import dataclass
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
@@ -138,9 +139,11 @@ COMMANDS: Dict[str, Command] = {
                      'reply: "OK." means accepted, anything else refused (exit status 1).',
                      _member("shape", "SetChannelShape", "int", "shape")),
     "delay": _value("delay", "SetChannelDelay", "L", "L1+25.00E-3R for 0.025 s", "SECONDS"),
-    "duration": _value("duration", "SetChannelDuration", "D", "D1+1.000E-3R for 0.001 s", "SECONDS"),
-    "interval": _value("interval", "SetChannelInterval", "I", "I1+10.00E-3R for 0.01 s", "SECONDS"),
-    "count": _value("count", "SetChannelN", "N", "N1+5.000E+0R for 5 pulses", "N", whole=True),
+    "duration": _value("duration", "SetChannelDuration", "D", "D1+1.000E-3R for 0.001 s", "SECONDS",
+                       what="pulse duration"),
+    "interval": _value("interval", "SetChannelInterval", "I", "I1+10.00E-3R for 0.01 s", "SECONDS",
+                       what="interval between pulses"),
+    "count": _value("count", "SetChannelN", "N", "N1+5.000E+0R for 5 pulses", "N", whole=True, what="pulse count"),
     "voltage": _value("voltage", "SetChannelVoltage", "V", "V1+2.500E+0R for 2.5 V", "VOLTS"),
     "step": _value("step", "SetChannelDeltaV", "J", "J1+500.0E-3R for 0.5 V", "VOLTS", what="voltage step"),
     "link": Command("A B", "join channel A (1-9) to channel B (1-12)",
@@ -165,13 +168,14 @@ def _command_list() -> str:
     lines = ["commands (run in order over one connection; quorlib COMMAND --help says what it sends):"]
     for name, command in COMMANDS.items():
         lines.append(f"  {(name + ' ' + command.arguments).strip():<22} {command.does}")
-    return "\n".join(lines) + "\n\n" + EXIT_STATUS
+    return "\n".join(lines) + "\n\n" + textwrap.fill(EXIT_STATUS, 100, break_on_hyphens=False)
 
 
 def _command_help(name: str) -> str:
     command = COMMANDS[name]
-    return (f"usage: quorlib [--port PORT] [--timeout SECONDS] {name} {command.arguments}".rstrip()
-            + f"\n\n{name}: {command.does}.\nSends: {command.sends}\n\n{FRAMING}\n\n{EXIT_STATUS}\n")
+    paragraphs = [f"{name}: {command.does}.", f"Sends: {command.sends}", FRAMING, EXIT_STATUS]
+    return (f"usage: quorlib [--port PORT] [--timeout SECONDS] {name} {command.arguments}".rstrip() + "\n\n"
+            + "\n\n".join(textwrap.fill(paragraph, 100, break_on_hyphens=False) for paragraph in paragraphs) + "\n")
 
 
 def _parse(words: Sequence[str]) -> Tuple[List[Step], List[Protocol]]:
