@@ -177,15 +177,15 @@ def _package_files() -> List[str]:
 
 # The PEP 517 hooks.
 
-def get_requires_for_build_wheel(config_settings: Optional[dict] = None) -> List[str]:
+def get_requires_for_build_wheel(config_settings: Optional[Dict[str, str]] = None) -> List[str]:
     return []
 
 
-def get_requires_for_build_sdist(config_settings: Optional[dict] = None) -> List[str]:
+def get_requires_for_build_sdist(config_settings: Optional[Dict[str, str]] = None) -> List[str]:
     return []
 
 
-def build_wheel(wheel_directory: str, config_settings: Optional[dict] = None,
+def build_wheel(wheel_directory: str, config_settings: Optional[Dict[str, str]] = None,
                 metadata_directory: Optional[str] = None) -> str:
     version = _version()
     interpreter, abi, platform = _tags()
@@ -216,7 +216,7 @@ def build_wheel(wheel_directory: str, config_settings: Optional[dict] = None,
     return wheel_name
 
 
-def build_sdist(sdist_directory: str, config_settings: Optional[dict] = None) -> str:
+def build_sdist(sdist_directory: str, config_settings: Optional[Dict[str, str]] = None) -> str:
     """The source tree without build trees, releases and version control."""
     top = f"{NAME}-{_version()}"
     skipped = {".git", "build", "dist", "__pycache__"}
