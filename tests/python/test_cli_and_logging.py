@@ -9,7 +9,7 @@ import pytest
 
 import quorlib
 from conftest import Simulator
-from quorlib import cli
+from quorlib import _traffic, cli
 
 
 @pytest.fixture(scope="module")
@@ -132,6 +132,20 @@ def records():
     loggers[0].removeHandler(handler)
     for logger, level in zip(loggers, levels):
         logger.setLevel(level)
+
+
+@pytest.mark.parametrize("entries, exchanges", [
+    ([">=", ">>0012L2+500.0E-3R", "<=", "<<", "<0003", "<OK."], [("L2+500.0E-3R", "OK.")]),
+    ([">=", "<=", ">>0003ER", "<=<0003OK."], [("ER", "OK.")]),  # the prompt answered before the frame
+    ([">=", "<=", ">=", ">>0002T6"], [("T6", None)]),  # a lone prompt (a connect's probe) is no exchange
+    ([">=", ">>0003GPR", "<xx<0004OK.2"], [("GPR", "OK.2")]),  # noise before the reply frame
+    ([">=", ">>0003ER", ">>0003C23"], [("ER", None), ("C23", None)]),  # no reply, then a frame at once
+    ([">=", ">>0003ER", "<<00", ">=", "<03OK.", ">>0002T1"], [("ER", None), ("T1", None)]),  # cut short
+])
+def test_entries_are_grouped_into_exchanges(entries, exchanges):
+    grouped = _traffic._Exchanges()
+    finished = [f for e in entries for f in grouped.entry("p", e[0] == ">", e[1:], 0.0)]
+    assert [(exchange.command, reply) for _, exchange, reply in finished] == exchanges
 
 
 def test_one_record_per_exchange_with_its_fields_and_the_bytes_below_debug(sim, pulsyn, records):

@@ -46,27 +46,29 @@ def _reply(received: str) -> Optional[str]:
     return received[at + 5:end] if len(received) >= end else None
 
 
+Finished = Tuple[str, _Exchange, Optional[str]]  # the port, the exchange, its reply
+
+
 class _Exchanges:
-    """Groups one port's entries into exchanges and hands each finished one to ``emit``."""
+    """Groups each port's entries into exchanges."""
 
     def __init__(self) -> None:
         self.open: Dict[str, _Exchange] = {}
 
-    def entry(self, port: str, sent: bool, data: str, at: float,
-              created: Optional[float] = None) -> Optional[Tuple[str, _Exchange, Optional[str]]]:
+    def entry(self, port: str, sent: bool, data: str, at: float, created: Optional[float] = None) -> List[Finished]:
         """Takes one entry, logged at time ``at`` (and wall-clock time ``created``); returns
-        (port, exchange, reply) for an exchange it finished."""
+        the exchanges it finished."""
         exchange = self.open.get(port)
         if not sent:
             if exchange is None or exchange.command is None:
-                return None  # the answer to a lone prompt byte, or input nobody asked for
+                return []  # the answer to a lone prompt byte, or input nobody asked for
             exchange.received += data
             exchange.end = at
             reply = _reply(exchange.received)
-            return self.close(port, reply) if reply is not None else None
-        finished = None
+            return [self.close(port, reply)] if reply is not None else []
+        finished = []
         if exchange is not None and exchange.command is not None:
-            finished = self.close(port, None)  # its reply never came
+            finished.append(self.close(port, None))  # its reply never came
             exchange = None
         if exchange is None:
             exchange = self.open[port] = _Exchange(at, created)
@@ -74,10 +76,10 @@ class _Exchanges:
             exchange.command = data[5:]
             if not exchange.command.endswith("R"):  # the stimulator answers no other command
                 exchange.end = at
-                return self.close(port, None)
+                finished.append(self.close(port, None))
         return finished
 
-    def close(self, port: str, reply: Optional[str]) -> Tuple[str, _Exchange, Optional[str]]:
+    def close(self, port: str, reply: Optional[str]) -> Finished:
         return port, self.open.pop(port), reply
 
 
@@ -105,7 +107,7 @@ def _record(port: str, exchange: _Exchange, reply: Optional[str]) -> logging.Log
     return record
 
 
-def _emit(finished: Tuple[str, _Exchange, Optional[str]]) -> None:
+def _emit(finished: Finished) -> None:
     record = _record(*finished)
     if traffic.isEnabledFor(logging.DEBUG):
         traffic.handle(record)
@@ -132,8 +134,7 @@ def _entry(port: str, sent: bool, text: bytes) -> None:
     if not (port in _monitors or traffic.isEnabledFor(logging.DEBUG)):
         _live.open.pop(port, None)  # nobody listens: nothing is kept
         return
-    finished = _live.entry(port, sent, _data(text), time.perf_counter())
-    if finished:
+    for finished in _live.entry(port, sent, _data(text), time.perf_counter()):
         _emit(finished)
 
 
@@ -174,8 +175,7 @@ def _replay(handler: logging.Handler, so_far: Iterable[Tuple[str, bool, bytes]])
     exchanges = _Exchanges()
     for port, sent, text in so_far:
         at = _stamp_time(text)
-        finished = exchanges.entry(port, sent, _data(text), at or 0.0, at)
-        if finished:
+        for finished in exchanges.entry(port, sent, _data(text), at or 0.0, at):
             handler.handle(_record(*finished))
 
 
