@@ -15,7 +15,8 @@
 #
 # and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
 # for 64-bit Windows, which carries the same files but the Linux simulator and the Linux-only
-# example (installer/file-lists.sh).
+# example (installer/file-lists.sh), and the Python package quorlib as a wheel for Debian's
+# own Python, dist/quorlib-<version>-<tags>.whl.
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail
@@ -67,6 +68,15 @@ rm -f "$installer"
 makensis -V2 -DVERSION="$numbers" -DCOPYRIGHT="$copyright" -DRELEASE="$out" -DLISTS="$PWD/build/installer" \
     -DOUTFILE="$PWD/$installer" installer/QuorLib.nsi
 
+# The wheel is built for the Python it is built with: Debian's, whose headers and pybind11 the
+# setup installs (a lab machine with Debian 12 installs it without building).
+echo "release: building the quorlib wheel for /usr/bin/python3"
+rm -f dist/quorlib-"$version"-*.whl
+QUORLIB_CMAKE_BUILD_DIR=$PWD/build/wheel /usr/bin/python3 -m pip wheel --quiet --no-deps --no-index \
+    --no-build-isolation --wheel-dir dist . >/dev/null
+wheel=$(ls dist/quorlib-"$version"-*.whl)
+
 echo "release: $out"
 (cd "$out" && find . -type f | sort | while read -r f; do printf '  %-36s %9s bytes\n' "${f#./}" "$(stat -c %s "$f")"; done)
 printf 'release: %s, %s bytes\n' "$installer" "$(stat -c %s "$installer")"
+printf 'release: %s, %s bytes\n' "$wheel" "$(stat -c %s "$wheel")"

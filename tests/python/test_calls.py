@@ -87,4 +87,4 @@ def test_the_traffic_log_is_saved_and_shown(sim, pulsyn, tmp_path, capfd):
     pulsyn.ShowMonitor()
     pulsyn.Trigger(4)
     shown = capfd.readouterr().err
-    assert ">0012L7+123.0E-3R" in shown and ">0002T4" in shown
+    assert "L7+123.0E-3R -> OK." in shown and shown.endswith(" T4\n")

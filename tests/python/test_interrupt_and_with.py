@@ -56,16 +56,3 @@ def test_a_with_block_connects_to_a_named_port_and_disconnects(sim, monkeypatch)
     with quorlib.Pulsyn() as p:
         assert not p.Connected
 
-
-def test_list_ports_reports_the_candidates_and_marks_the_one_a_connect_takes(sim, monkeypatch, tmp_path):
-    for number in range(1, 25):
-        monkeypatch.setenv(f"QUORLIB_COM{number}", str(tmp_path / f"none{number}"))
-    monkeypatch.setenv("QUORLIB_COM4", sim.path)
-    monkeypatch.setenv("QUORLIB_COM6", "/dev/tty")
-    monkeypatch.delenv("QUORLIB_PORT", raising=False)
-    ports = {port.device: port for port in quorlib.list_ports()}
-    assert ports[sim.path].name == "COM4" and ports["/dev/tty"].name == "COM6"
-    assert ports["/dev/tty"].chosen and not ports[sim.path].chosen  # the highest first
-    assert ports[sim.path].vid is None  # a pseudo-terminal is no USB device
-    monkeypatch.setenv("QUORLIB_PORT", "COM4")
-    assert [port.device for port in quorlib.list_ports() if port.chosen] == [sim.path]

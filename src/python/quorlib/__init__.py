@@ -25,13 +25,15 @@ from typing import Optional, Type, Union
 from . import _quorlib
 from ._errors import ArgumentError, Error, NoReplyError, NotConnectedError, PortError, PortLostError
 from ._ports import PortInfo, list_ports
-from ._traffic import show_traffic
+from ._protocol import Protocol, ProtocolError, RefusedError, Setting, load_protocol
+from ._traffic import end_monitor, show_traffic
 
 __version__: str = _quorlib.__version__
 
 __all__ = [
     "Pulsyn", "ChannelModes", "ChannelShapes", "Error", "ArgumentError", "PortError", "NotConnectedError",
     "PortLostError", "NoReplyError", "PortInfo", "list_ports", "__version__",
+    "Protocol", "ProtocolError", "RefusedError", "Setting", "load_protocol",
     "cmOff", "cmFreeRun", "cmTrain", "cmTrig", "cmDC", "cmGate", "cmTwin", "csMonopolar", "csBipolar", "csRamp",
 ]
 
@@ -216,7 +218,10 @@ class Pulsyn(_quorlib.Pulsyn):
 
     @Connected.setter
     def Connected(self, value: bool) -> None:
+        port = self.port_name
         _quorlib.Pulsyn.Connected.__set__(self, bool(value))
+        if not value:
+            end_monitor(port)
 
     @property
     def timeout(self) -> float:

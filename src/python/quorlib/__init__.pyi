@@ -2,7 +2,6 @@
 # stub and the module name the same members with the same parameters).
 import enum
 import os
-from dataclasses import dataclass
 from types import TracebackType
 from typing import List, Optional, Type, Union
 
@@ -42,18 +41,9 @@ csMonopolar: ChannelShapes
 csBipolar: ChannelShapes
 csRamp: ChannelShapes
 
-@dataclass(frozen=True)
-class PortInfo:
-    device: str
-    name: Optional[str]
-    vid: Optional[int]
-    pid: Optional[int]
-    description: Optional[str]
-    manufacturer: Optional[str]
-    serial_number: Optional[str]
-    chosen: bool
-
-def list_ports() -> List[PortInfo]: ...
+from ._ports import PortInfo as PortInfo, list_ports as list_ports
+from ._protocol import (Protocol as Protocol, ProtocolError as ProtocolError, RefusedError as RefusedError,
+                        Setting as Setting, load_protocol as load_protocol)
 
 class Pulsyn:
     def __init__(self, port: Optional[Union[str, os.PathLike[str]]] = ..., timeout: float = ...) -> None: ...
