@@ -2,12 +2,13 @@
 # Trigger latency: how long from a Trigger call until the simulated stimulator, paced at the
 # line's real 38400 baud, holds the whole trigger frame; natively from C++ (the control
 # object) and from Python (the quorlib module), and under Wine from a script in cscript with
-# the 64-bit and the 32-bit DLL. Prints one table (bench/trigger_latency.py explains it).
+# the 64-bit and the 32-bit DLL; and first, as the machine's own floor, the same bytes written
+# by two bare write() calls. Prints one table (bench/trigger_latency.py explains it).
 #
 #   bench/trigger-latency.sh [--count N] [--clients LIST]
 #
 #   --count N        triggers per client (default 1000)
-#   --clients LIST   comma-separated, of: native, python, win64, win32 (default all); each
+#   --clients LIST   comma-separated, of: bare, native, python, win64, win32 (default all); each
 #                    needs its build: build/native (trigger_latency, pulsyn-sim, quorlib),
 #                    build/win64 and build/win32 (QuorLib, quor_host_sim, quor_host_support)
 # Benchmarks print figures; nothing here passes or fails.
@@ -15,12 +16,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 count=1000
-clients=native,python,win64,win32
+clients=bare,native,python,win64,win32
 while [ $# -gt 0 ]; do
     case $1 in
     --count) count=$2; shift 2 ;;
     --clients) clients=$2; shift 2 ;;
-    *) echo "usage: trigger-latency.sh [--count N] [--clients native,python,win64,win32]" >&2; exit 2 ;;
+    *) echo "usage: trigger-latency.sh [--count N] [--clients bare,native,python,win64,win32]" >&2; exit 2 ;;
     esac
 done
 . "$root/scripts/lib/simulator.sh"
@@ -72,6 +73,8 @@ measure --header
 IFS=, read -r -a wanted <<<"$clients"
 for c in "${wanted[@]}"; do
     case $c in
+    bare) measure --sim "$native/tools/pulsyn-sim/pulsyn-sim" --label "bare writes, native" -- \
+              sh -c "exec \"\$0\" \"\$1\" --bare \"\$QUORLIB_COM7\"" "$native/bench/trigger_latency" "$count" ;;
     native) measure --sim "$native/tools/pulsyn-sim/pulsyn-sim" --label "C++, native" -- \
                 "$native/bench/trigger_latency" "$count" COM7 ;;
     python) measure --sim "$native/tools/pulsyn-sim/pulsyn-sim" --label "Python, native" -- \
