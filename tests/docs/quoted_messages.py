@@ -93,31 +93,26 @@ PRODUCED_BY = {
 
 # Quoted by the documents but produced by no test here, each with the reason.
 NOT_PRODUCED = {
-    # Only a file system that fails part-way through a write (a full disk, a pulled USB
-    # stick) gives it; the tests' file systems do not fail on demand.
-    "Failed to Save Stream": "a write that fails part-way",
-    # Only a session without a desktop (a service) gives it; the Windows tests run on a
-    # virtual display, where the window is always made.
-    "The monitor window is not available: <reason>.": "a session without a desktop",
-    # Another program holding the port: Windows refuses a second opener, while Wine and a
-    # Linux pseudo-terminal let both open it, so no test here can hold a port.
-    "Error accessing specified device (Error: 5)": "a port another program holds",
-    # The code is the system's (1460 on Windows, 110 on Linux): tests/monitor/LinkWriteTest.cpp
-    # checks the whole message with the code of the platform it runs on and a 200 ms limit.
-    "Write error: the stimulator's port did not take the command within 1000 ms (Error: 1460)": "the system's code",
-    # tests/monitor/LinkWriteTest.cpp composes the whole message from the count that went out
-    # and the platform's code, with a 200 ms limit.
+    "Failed to Save Stream":
+        "only a file system that fails part-way through a write (a full disk, a pulled USB stick) gives it",
+    "The monitor window is not available: <reason>.":
+        "only a session without a desktop (a service) gives it; the Windows tests run on a virtual display",
+    "Error accessing specified device (Error: 5)":
+        "another program holding the port: Wine and Linux pseudo-terminals let a second opener in",
+    "Write error: the stimulator's port did not take the command within 1000 ms (Error: 1460)":
+        "the code is the system's (110 on Linux): tests/monitor/LinkWriteTest.cpp checks the whole message with "
+        "the code of its platform and a 200 ms limit",
     "Write error: the stimulator's port took only <m> of the command's <n> bytes within 1000 ms, so the command may "
-    "have reached the stimulator incomplete; ...": "composed from the count that went out",
+    "have reached the stimulator incomplete; ...":
+        "tests/monitor/LinkWriteTest.cpp composes it from the count that went out and the platform's code",
     "Write error: the stimulator's port took only <m> of the command's <n> bytes within 1000 ms, so the command may "
     "have reached the stimulator incomplete; the rest was discarded. Check the stimulator before sending the command "
-    "again (Error: 1460)": "composed from the count that went out",
-    # The system refusing an event object or a thread: no test can arrange that without
-    # starving the test process itself (the descriptor limit is tested through the event watch).
-    "... transfer event ...": "the system refusing an event object",
-    "Error starting the port's event thread: ...": "the system refusing a thread",
-    # LabVIEW's error cluster around the library's message, shown as an example.
-    "... QuorLib.Pulsyn: Channel Error: Channel Parameter must be between 1 and 9. ...": "LabVIEW's error text",
+    "again (Error: 1460)":
+        "tests/monitor/LinkWriteTest.cpp composes it from the count that went out and the platform's code",
+    "... transfer event ...": "the system refusing an event object: no test can starve itself of them",
+    "Error starting the port's event thread: ...": "the system refusing a thread: no test can starve itself of them",
+    "... QuorLib.Pulsyn: Channel Error: Channel Parameter must be between 1 and 9. ...":
+        "LabVIEW's error text around the library's message",
 }
 
 # Quoted texts of four words or more that are no message of the library.
