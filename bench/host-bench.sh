@@ -133,7 +133,7 @@ run_case() {  # name mode amount fault...
                 awk -v n="$2" -v f="$full_n" -v a="$full_rss" -v b="$rss" 'BEGIN {
                     printf "   growth with the log full, from %d to %d dialogues: %.1f -> %.1f MB, %.0f bytes a dialogue\n",
                            f, n, a, b, (b - a) * 1048576 / (n - f) }'
-            else
+            elif [ "$mode" = dialogues ]; then
                 echo "   (the log fills at about 125,000 dialogues: run $log_full or more for the growth after that)"
             fi
             ;;
