@@ -10,7 +10,9 @@
 #
 #   --build DIR      a win64 or win32 build tree (default build/win64); its DLL, its Wine
 #                    prefix and the simulator built with it are used
-#   --dialogues N    dialogues of the memory run (default 100000; about 3 ms each)
+#   --dialogues N    dialogues of the memory run (default 100000; about 3 ms each); the
+#                    traffic log is full after about 125,000, and from 130,000 on the growth
+#                    per dialogue is printed on its own (the process's own growth, log full)
 #   --seconds S      length of each stream and lost-port case (default 60)
 #   --cases LIST     comma-separated, of: dialogues, stream-idle, stream-busy, stream-silent,
 #                    lost (default all)
@@ -24,6 +26,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$root/build/win64
 dialogues=100000
+log_full=130000  # dialogues after which the traffic log is surely full
 seconds=60
 dll=""
 cases=dialogues,stream-idle,stream-busy,stream-silent,lost
@@ -106,7 +109,7 @@ run_case() {  # name mode amount fault...
     LD_PRELOAD="$shim" "$wine_sh" run "$prefix" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
         "$(winpath "$work/host_bench.vbs")" COM7 "$mode" "$amount" >"$work/out-$name.txt" 2>/dev/null </dev/null &
     host_pid=$!
-    local t0 c0 s0 t1 c1 s1 line first_rss="" begin_t="" begin_n=0
+    local t0 c0 s0 t1 c1 s1 line first_rss="" begin_t="" full_n="" full_rss=""
     t0=$(now); c0=$(cpu_ticks "$host_pid"); s0=$(cpu_ticks "$server_pid")
     printf '%-22s %9s %12s %10s %12s\n' "step" "seconds" "resident MB" "host CPU" "server CPU"
     # The output is a file, not a pipe: Wine's helper processes would keep a pipe open.
@@ -118,11 +121,21 @@ run_case() {  # name mode amount fault...
         case $line in
         connected) first_rss=$rss ;;
         dialogues-begin) begin_t=$t1 ;;
-        progress*) ;;
+        progress*)
+            set -- $line
+            if [ -z "$full_n" ] && [ "$2" -ge "$log_full" ]; then full_n=$2; full_rss=$rss; fi
+            ;;
         dialogues-end*)
             set -- $line
             awk -v n="$2" -v a="$3" -v s="$begin_t" -v e="$t1" \
                 'BEGIN { printf "   %d dialogues, %d acknowledged, %.3f ms each\n", n, a, 1000 * (e - s) / (n > 0 ? n : 1) }'
+            if [ -n "$full_n" ] && [ "$2" -gt "$full_n" ]; then
+                awk -v n="$2" -v f="$full_n" -v a="$full_rss" -v b="$rss" 'BEGIN {
+                    printf "   growth with the log full, from %d to %d dialogues: %.1f -> %.1f MB, %.0f bytes a dialogue\n",
+                           f, n, a, b, (b - a) * 1048576 / (n - f) }'
+            elif [ "$mode" = dialogues ]; then
+                echo "   (the log fills at about 125,000 dialogues: run $log_full or more for the growth after that)"
+            fi
             ;;
         esac
         printf '%-22s %9.1f %12s %9s%% %11s%%\n' "${line:0:22}" "$(awk -v a="$t0" -v b="$t1" 'BEGIN{print b-a}')" \

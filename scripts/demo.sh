@@ -12,6 +12,12 @@
 # session's output, the traffic log the session saved, and what the simulated stimulator
 # holds. Unregisters and stops everything it started on the way out.
 set -euo pipefail
+# A mistyped option must not start the long Wine session instead.
+case "${1:-}" in
+    ""|--native|--python) ;;
+    *) echo "demo.sh: unknown option '$1': give none (VBScript under Wine), --native or --python" >&2; exit 2 ;;
+esac
+if [ $# -gt 1 ]; then echo "demo.sh: one option at most, not '$*'" >&2; exit 2; fi
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/lib/simulator.sh

@@ -1,24 +1,39 @@
 #!/usr/bin/env python3
 """Every shell command that README.md, examples/INSTALL.md and docs/reference.md show is run
 here, on Linux, against the simulator where it needs a device, unless it is marked as a
-Windows command or listed below as one this check cannot run, with the reason.
+Windows command or listed in NOT_RUN, whole, with the reason it is not run here. What the
+documents say a command prints is compared with what it prints.
 
-    check-commands.py SOURCE_DIR BINARY_DIR
+    check-commands.py SOURCE_DIR BINARY_DIR [--documents DIR] [--changed-from DIR]
 
 How the documents mark commands:
 - A fenced block tagged `sh` holds Linux shell commands, one a line (a "# ..." tail is a
   comment); `bat` and `powershell` blocks are Windows-only; `vbscript`, `python` and other
   tags are program text, not commands.
 - An inline code span is a command when it starts with a program (after any VAR=value
-  settings): a path (`./scripts/...`, `build/...`, `tests/...`) or a program named below.
-  Spans that start with a Windows program (cscript, regsvr32, setx, powershell, dotnet, pip,
-  python, which Linux spells python3, a .exe, a C:\\ path) are Windows-only.
+  settings): a path (`./scripts/...`, `build/...`, `tests/...`) or a program named in
+  documents.py. Spans that start with a Windows program (cscript, regsvr32, setx, powershell,
+  dotnet, pip, python, which Linux spells python3, a .exe, a C:\\ path) are Windows-only.
 
 Placeholders are filled in when a command runs: PORT is the running simulator's control port,
 COM7 is its line (through QUORLIB_COM7), /tmp/ and $WINEPREFIX are folders of this run, and
 build/native/ is BINARY_DIR. A command fails the check when it exits with another status than
 0; a simulator started by a command must print its line and control port, and then is ended.
+
+What a command prints, as the documents show it:
+- "`COMMAND` prints `A` and `B`" in prose: COMMAND runs, and A and B must appear in what it
+  prints, in that order, each as whole words (not inside a longer word or number).
+- The table of the device number form (a header with "sent as"): each value's form is what
+  quorval prints for that value.
+Only what must differ from run to run may differ: in what a command prints, times of day
+(12:34:56, 12:34:56.789) read as <time> and paths under /tmp/ or /dev/pts/ as <path>, and a
+document may write <time> and <path> where it shows one. Nothing else is ignored.
+
+--documents reads the documents from another folder (a changed copy); --changed-from runs
+only the commands and compares only the outputs that differ from those of the documents in
+that folder (the checker's own test changes one thing at a time).
 """
+import argparse
 import os
 import pathlib
 import re
@@ -28,59 +43,49 @@ import subprocess
 import sys
 import tempfile
 
-DOCUMENTS = ["README.md", "examples/INSTALL.md", "docs/reference.md"]
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+from documents import DOCUMENTS, code_spans, fenced_blocks, is_windows, program_of, prose  # noqa: E402
+
 LINUX_FENCES = {"sh", "bash", "console"}
 WINDOWS_FENCES = {"bat", "cmd", "powershell", "ps1"}
-LINUX_PROGRAMS = {"cmake", "ctest", "python3", "pulsyn-sim", "ln", "echo", "dialogue_bench", "quorval"}
-WINDOWS_PROGRAMS = {"cscript", "regsvr32", "setx", "powershell", "pwsh", "dotnet", "pip", "python", "reg"}
+PIP = "pip installs: python_quorlib_install runs them in a throwaway venv and home"
+TEST_COMMAND = "the test command, which runs this check among everything else"
+WINDOWS_BUILD = "the Windows build and its tests under Wine: the test command's win64 step"
 
-# Linux commands the documents show that this check does not run, each with the reason. A
-# command is matched by its start.
+# The Linux commands the documents show that this check does not run, each whole, with the
+# reason. A command that differs from all of these by as much as a letter is run.
 NOT_RUN = {
-    "./scripts/test.sh": "the test command, which runs this check",
-    "QUOR_NO_32BIT=1 ./scripts/test.sh": "the test command, which runs this check",
+    "./scripts/test.sh": TEST_COMMAND,
+    "./scripts/test.sh native win64": TEST_COMMAND,
+    "./scripts/test.sh installer": "makes the release and installs it under Wine (minutes)",
+    "QUOR_NO_32BIT=1 ./scripts/test.sh win32": TEST_COMMAND,
     "ctest --preset native -R docs": "runs this check",
     "./scripts/setup.sh": "installs packages with apt-get",
     "./scripts/release.sh": "builds every target for minutes; the test command's installer step runs it",
-    "./scripts/demo.sh": "builds the Windows DLL and runs Wine; docs_demo_sessions runs its Linux sessions",
-    "cmake --preset win64": "the Windows build: the test command's win64 step",
-    "cmake --build --preset win64": "the Windows build: the test command's win64 step",
-    "ctest --preset win64": "the Windows tests under Wine: the test command's win64 step",
-    "tests/server/with-sims.sh": "the Windows benchmarks under Wine, after the win64 build",
-    "cmake --preset native && cmake --build --preset native --target install-quorlib-user":
-        "writes the module into the user's own site-packages",
-    "dialogue_bench --memory": "a benchmark of a million dialogues (minutes)",
-    "python3 session.py": "a stand-in name for the reader's own script",
-    "python3 -m venv": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
-    "~/lab-venv/bin/pip": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
-    "python3 -m pip install": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
-    "python3 -m build": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
-    "pip uninstall quorlib": "pip installs: python_quorlib_install runs them in a throwaway venv and home",
+    "./scripts/demo.sh": "builds the Windows DLL and runs Wine; docs_demo_sessions runs its session",
+    "./scripts/demo.sh --native": "builds in build/native; docs_demo_sessions runs its session (pulsyn-demo)",
+    "./scripts/demo.sh --python": "builds in build/native; docs_demo_sessions runs its session (session_linux.py)",
+    "cmake --preset win64": WINDOWS_BUILD,
+    "cmake --build --preset win64": WINDOWS_BUILD,
+    "ctest --preset win64": WINDOWS_BUILD,
+    "ctest --preset win64 -L clients": WINDOWS_BUILD,
+    "tests/server/with-sims.sh build/win64/host/native/tools/pulsyn-sim/pulsyn-sim $PWD/build/win64/wineprefix -- "
+    "cmake/wine.sh run $PWD/build/win64/wineprefix /usr/lib/wine/wine64 build/win64/bench/dialogue_bench.exe":
+        "the Windows benchmark under Wine, after the win64 build",
+    "dialogue_bench --memory 1000000": "a benchmark of a million dialogues (minutes)",
+    "python3 -m venv --system-site-packages ~/lab-venv": PIP,
+    "~/lab-venv/bin/pip install --no-build-isolation .": PIP,
+    "python3 -m pip install --user --break-system-packages --no-build-isolation .": PIP,
+    "python3 -m build --wheel --no-isolation": PIP,
+    "pip uninstall quorlib": PIP,
 }
-
-
-def is_windows(command):
-    first = command.split()[0].strip('"')
-    return (first.lower() in WINDOWS_PROGRAMS or first.lower().endswith(".exe") or re.match(r"^[A-Za-z]:\\", first)
-            or first.startswith("%"))
-
-
-def program_of(command):
-    """The program a command line starts with, after VAR=value settings; None for no command."""
-    words = command.split()
-    while words and re.match(r"^[A-Z_][A-Z0-9_]*=", words[0]):
-        words = words[1:]
-    if not words:
-        return None
-    first = words[0]
-    if first.startswith(("./", "build/", "tests/", "scripts/")) or first in LINUX_PROGRAMS:
-        return first
-    return None
+TIME = re.compile(r"\b\d\d:\d\d:\d\d(\.\d+)?\b")
+PATH = re.compile(r"(/tmp|/dev/pts)/\S*")
 
 
 def commands(text):
     """Yields (kind, command): kind is "linux", "windows" or "unmarked" (a fence without a tag)."""
-    for language, block in re.findall(r"^```(\w*)\n(.*?)^```", text, flags=re.S | re.M):
+    for language, block in fenced_blocks(text):
         for line in block.splitlines():
             line = re.sub(r"\s+#\s.*$", "", line).strip()
             if not line or line.startswith("#"):
@@ -91,15 +96,40 @@ def commands(text):
                 yield "windows", line
             elif not language:
                 yield "unmarked", line
-    prose = re.sub(r"^```.*?^```", "", text, flags=re.S | re.M).replace("\n", " ")
-    for span in re.findall(r"(?<!`)`([^`]+)`(?!`)", prose):
-        span = re.sub(r"\s+", " ", span).strip()
+    for span in code_spans(text):
         if not (" " in span or span.startswith("./")):
             continue
         if is_windows(span):
             yield "windows", span
         elif program_of(span):
             yield "linux", span
+
+
+def shown_outputs(text):
+    """Yields (command, [what it prints, in order]) for each output the document shows."""
+    for command, shown in re.findall(r"`([^`]+)` prints ((?:`[^`]+`(?:,? and |, | or )?)+)", prose(text)):
+        if program_of(command) and not is_windows(command):
+            yield command, tuple(re.findall(r"`([^`]+)`", shown))
+    for table in re.findall(r"^\|[^\n]*sent as[^\n]*\n(?:\|[^\n]*\n)+", text, flags=re.M):
+        for row in table.splitlines()[2:]:
+            cells = [cell.strip() for cell in row.strip("|").split("|")]
+            for value, form in zip(cells[0::3], cells[1::3]):
+                yield f"build/native/tools/quorval/quorval {value.split()[0]}", (form.strip("`"),)
+
+
+def normalized(output):
+    return PATH.sub("<path>", TIME.sub("<time>", output))
+
+
+def differs(output, shown):
+    """None when each shown text appears in the output, in order and as whole words."""
+    output, position = normalized(output), 0
+    for text in shown:
+        found = re.compile(r"(?<![\w.+-])" + re.escape(text) + r"(?![\w.+-])").search(output, position)
+        if not found:
+            return f"printed {output.strip()[-600:]!r}, where the document shows {text!r}"
+        position = found.end()
+    return None
 
 
 class Run:
@@ -131,8 +161,9 @@ class Run:
         command = re.sub(r"\bPORT\b", self.port, command).replace("/tmp/", f"{self.scratch}/")
         return command.replace("build/native/", f"{self.binary}/")
 
-    def run(self, command):
-        """None when the command did what the documents say, else what went wrong."""
+    def run(self, command, shown=()):
+        """None when the command did what the documents say (and printed what they show), else
+        what went wrong."""
         concrete = self.concrete(command)
         words = shlex.split(concrete)
         cwd = self.scratch if "session_linux.py" in concrete else self.source
@@ -142,7 +173,7 @@ class Run:
                                 timeout=900, executable="/bin/bash")
         if result.returncode != 0:
             return f"exit status {result.returncode}: {(result.stdout + result.stderr).strip()[-600:]}"
-        return None
+        return differs(result.stdout, shown)
 
     def serve(self, words, cwd):
         """A simulator the reader starts: it must print its line and control port."""
@@ -164,33 +195,55 @@ class Run:
         return None
 
 
-def main(source, binary):
-    source, binary = pathlib.Path(source).resolve(), pathlib.Path(binary).resolve()
-    failures, ran, windows, skipped = [], 0, 0, 0
+def checks(documents_dir):
+    """(document, command, shown outputs) of every Linux command to run, and the problems and
+    counts of the others."""
+    runs, problems, counts = [], [], {"windows": 0, "not run": 0}
+    for document in DOCUMENTS:
+        text = (documents_dir / document).read_text(encoding="utf-8")
+        for kind, command in dict.fromkeys(commands(text)):
+            if kind == "windows":
+                counts["windows"] += 1
+            elif kind == "unmarked":
+                problems.append(f"{document}: a code block without a language holds `{command}`: tag it "
+                                "sh (Linux, run by this check), bat or powershell (Windows)")
+            elif command in NOT_RUN:
+                counts["not run"] += 1
+            else:
+                runs.append((document, command, ()))
+        outputs = list(dict.fromkeys(shown_outputs(text)))
+        shown_for = {command for command, _ in outputs}
+        runs = [item for item in runs if item[1] not in shown_for] + [(document, *output) for output in outputs]
+    return runs, problems, counts
+
+
+def main(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("source", type=pathlib.Path)
+    parser.add_argument("binary", type=pathlib.Path)
+    parser.add_argument("--documents", type=pathlib.Path)
+    parser.add_argument("--changed-from", type=pathlib.Path)
+    args = parser.parse_args(argv)
+    source, binary = args.source.resolve(), args.binary.resolve()
+    runs, failures, counts = checks(args.documents or source)
+    if args.changed_from:
+        unchanged = {(command, shown) for _, command, shown in checks(args.changed_from)[0]}
+        runs = [item for item in runs if item[1:] not in unchanged]
     run = Run(source, binary)
     try:
-        for document in DOCUMENTS:
-            for kind, command in dict.fromkeys(commands((source / document).read_text(encoding="utf-8"))):
-                if kind == "windows":
-                    windows += 1
-                elif kind == "unmarked":
-                    failures.append(f"{document}: a code block without a language holds `{command}`: tag it "
-                                    "sh (Linux, run by this check), bat or powershell (Windows)")
-                elif any(command.startswith(prefix) for prefix in NOT_RUN):
-                    skipped += 1
-                else:
-                    ran += 1
-                    problem = run.run(command)
-                    print(f"{'ok  ' if not problem else 'FAIL'} {document}: {command}")
-                    if problem:
-                        failures.append(f"{document}: `{command}`: {problem}")
+        for document, command, shown in runs:
+            problem = run.run(command, shown)
+            print(f"{'ok  ' if not problem else 'FAIL'} {document}: {command}" + (f" prints {shown}" if shown else ""))
+            if problem:
+                failures.append(f"{document}: `{command}`: {problem}")
     finally:
         run.close()
     for failure in failures:
         print(f"FAIL: {failure}")
-    print(f"{ran} Linux commands run, {skipped} not run (see NOT_RUN), {windows} Windows-only")
+    print(f"{len(runs)} Linux commands and outputs checked, {counts['not run']} not run (see NOT_RUN),"
+          f" {counts['windows']} Windows-only")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:3]))
+    sys.exit(main(sys.argv[1:]))

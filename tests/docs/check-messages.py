@@ -1,91 +1,115 @@
 #!/usr/bin/env python3
-"""Every message that docs/reference.md quotes is produced by some test: each is looked for in
-the tests tree, and the check fails on any that no test contains.
+"""Every message that README.md, examples/INSTALL.md and docs/reference.md quote is one the
+library is made to produce in a named test, which compares the whole text.
 
-    check-messages.py SOURCE_DIR
+    check-messages.py SOURCE_DIR [--documents DIR]
 
-A message is a code span of the reference with at least four words that is not a call
-(VBScript such as `p.ShowMonitor`, `SetChannelDelay 1, 0.025`) and not a command. A
-placeholder such as <n>, <value> or <full name> (and an example port, COM7) stands for any text: each literal piece
-between placeholders must appear, in order, in one test file. In C++ tests a message is
-often split over adjacent string literals; those are joined before the search.
+A quoted message is a code span or a double-quoted text of at least four words that is no
+command, no call (VBScript such as `p.ShowMonitor`, `SetChannelDelay 1, 0.025`) and none of
+NOT_MESSAGES. Each must be a key of quoted_messages.PRODUCED_BY, whose value names the test
+file that drives the library to it and compares it, or of quoted_messages.NOT_PRODUCED with
+the reason. The named test file must hold the message whole: every word, number and mark as
+the document quotes it. Only a placeholder stands for other text: <n>, <value>, <full name>
+and "..." (the document leaves the rest out), each at most 300 characters. In C++ and Python tests a
+message is often split over adjacent string literals; those are joined before the search, and
+escapes (\\" in a literal, \\( in a pattern) are read as the character they escape.
+
+--documents reads the documents from another folder (a changed copy) and the tests from
+SOURCE_DIR.
 """
+import argparse
 import pathlib
 import re
 import sys
 
-# Quoted by the reference but produced by no test here, each with the reason.
-NOT_PRODUCED_BY_A_TEST = {
-    # Only a file system that fails part-way through a write (a full disk, a pulled USB
-    # stick) gives it; the tests' file systems do not fail on demand.
-    "Failed to Save Stream",
-    # Only a session without a desktop (a service) gives it; the Windows tests run on a
-    # virtual display, where the window is always made.
-    "The monitor window is not available: <reason>.",
-    # Another program holding the port: Windows refuses a second opener, while Wine and a
-    # Linux pseudo-terminal let both open it, so no test here can hold a port.
-    "Error accessing specified device (Error: 5) ",
-    # The code is the system's (1460 on Windows, 110 on Linux): tests/monitor/LinkWriteTest.cpp
-    # checks the whole message with the code of the platform it runs on.
-    "Write error: the stimulator's port did not take the command within 1000 ms (Error: 1460) ",
-    # The system refusing an event object or a thread: no test can arrange that without
-    # starving the test process itself (the descriptor limit is tested through the event watch).
-    "... transfer event ...",
-    "Error starting the port's event thread: ...",
-}
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+from documents import DOCUMENTS, code_spans, is_windows, program_of, quoted_texts  # noqa: E402
+from quoted_messages import NOT_MESSAGES, NOT_PRODUCED, PRODUCED_BY  # noqa: E402
 
-CODE_SPAN = re.compile(r"(?<!`)`([^`]+)`(?!`)")
-# <n>, <value>, <full name>, "...", and a port named as an example (COM7) stand for any text.
-PLACEHOLDER = re.compile(r"<[^<>]*[a-z][^<>]*>|\.\.\.|\bCOM\d+\b")
-CALL = re.compile(r"^(p\.|Set |ok = |If |cscript |setx |python3 |[A-Z][A-Za-z]+ -?\d|[A-Z][A-Za-z]+\(|[A-Z][A-Za-z]+ = )")
+CALL = re.compile(r"^(p\.|Set |ok = |If |On Error |with |try |sudo |wine |-|\"[A-Z]:\\|"
+                  r"[A-Z][A-Za-z]+ -?\d|[A-Z][A-Za-z]+\(|[A-Z][A-Za-z]+ = )")
+PLACEHOLDER = re.compile(r"(<[^<>]*[a-z][^<>]*>|\.\.\.)")
 
 
-def messages(reference):
-    text = re.sub(r"```.*?```", "", reference, flags=re.S)
-    # A span may run over a line break in the Markdown source.
-    for span in CODE_SPAN.findall(text.replace("\n", " ")):
-        span = re.sub(r"\s+", " ", span)
-        if len(span.split()) < 4 or CALL.match(span):
-            continue
-        yield span
+def messages(text):
+    for quote in code_spans(text) + quoted_texts(text):
+        if (len(quote.split()) >= 4 and not CALL.match(quote) and not is_windows(quote)
+                and not program_of(quote) and "/" not in quote.split()[0] and quote not in NOT_MESSAGES):
+            yield quote
 
 
 def tests_text(source):
+    """Each test file's text, string literals joined and escapes read."""
     joined = {}
     for path in (source / "tests").rglob("*"):
         if path.suffix not in {".cpp", ".h", ".py", ".sh", ".vbs", ".js", ".txt", ".cmake"} or not path.is_file():
             continue
         text = path.read_text(encoding="utf-8", errors="replace")
-        # "...cannot take "  "exactly..." in C++ and Python: adjacent literals are one string.
-        text = re.sub(r"\"\s*\n\s*(?:R\")?\"?", "", text) if path.suffix in {".cpp", ".h"} else text
-        text = re.sub(r"\"\s*\n\s*f?\"", "", text) if path.suffix == ".py" else text
-        # Escapes of string literals and regular expressions: \" and \( read as " and (.
-        # (Shell scripts quote messages in single quotes, where a backslash is itself.)
-        joined[path] = re.sub(r"\\([^A-Za-z0-9])", r"\1", text) if path.suffix != ".sh" else text
+        if path.suffix in {".cpp", ".h"}:
+            text = re.sub(r"\"\s*\n\s*(?:R\")?\"?", "", text)
+        elif path.suffix == ".py":
+            text = re.sub(r"\"\s*\n\s*f?\"", "", text)
+        # In shell scripts a backslash is itself within single quotes: only \" is read there.
+        escape = r'\\(")' if path.suffix == ".sh" else r"\\([^A-Za-z0-9])"
+        joined[path.relative_to(source).as_posix()] = re.sub(escape, r"\1", text)
     return joined
 
 
-def produced(message, files):
-    pieces = [p.strip() for p in PLACEHOLDER.split(message)]
-    pieces = [p for p in pieces if len(p) >= 6]
-    if not pieces:
-        return True
-    # A number (a limit of 1000 ms) may be another in a test (200 ms, to stay fast).
-    pattern = re.compile(".*?".join(re.sub(r"\\d+|\d+", r"\\d+", re.escape(p)) for p in pieces), re.S)
-    return any(pattern.search(text) for text in files.values())
+def pattern(message):
+    """The message as a pattern: its own text exactly (a blank matching any blanks and line
+    breaks, as a test wraps its lines), each placeholder at most 300 characters of other text."""
+    parts = []
+    for piece in PLACEHOLDER.split(message.strip()):
+        if piece == "...":
+            parts.append(r"[\s\S]{0,300}?")
+        elif PLACEHOLDER.fullmatch(piece):
+            parts.append(r"[\s\S]{1,300}?")
+        elif piece.strip():
+            parts.append(r"\s+".join(re.escape(word) for word in piece.split()))
+    return re.compile(r"\s*".join(parts))
 
 
-def main(source):
-    source = pathlib.Path(source)
-    files = tests_text(source)
-    missing = [m for m in dict.fromkeys(messages((source / "docs" / "reference.md").read_text()))
-               if m not in NOT_PRODUCED_BY_A_TEST and not produced(m, files)]
-    for m in missing:
-        print(f"FAIL: no test produces the message the reference quotes: {m}")
-    checked = len(list(dict.fromkeys(messages((source / "docs" / "reference.md").read_text()))))
-    print(f"{checked} quoted messages, {checked - len(missing)} found in the tests")
-    return 1 if missing else 0
+def problems(documents_dir, files):
+    quoted = {}
+    for document in DOCUMENTS:
+        for message in messages((documents_dir / document).read_text(encoding="utf-8")):
+            quoted.setdefault(message, document)
+    for message, document in quoted.items():
+        if message in NOT_PRODUCED:
+            continue
+        test, as_tested = PRODUCED_BY.get(message), message
+        if isinstance(test, tuple):
+            test, replacements = test
+            for document_text, test_text in replacements.items():
+                if document_text not in as_tested:
+                    yield f"{document} quotes {message!r} without {document_text!r}, which quoted_messages.py expects"
+                as_tested = as_tested.replace(document_text, test_text)
+        if test is None:
+            found = [name for name, text in files.items() if pattern(message).search(text)]
+            hint = f"; it is found in {', '.join(found)}" if found else "; no test holds it"
+            yield (f"{document} quotes a message that quoted_messages.py does not map to the test producing it:"
+                   f" {message!r}{hint}")
+        elif test not in files:
+            yield f"{document}: {message!r} is mapped to {test}, which is no test file"
+        elif not pattern(as_tested).search(files[test]):
+            yield f"{document} quotes a message that {test} does not produce as written: {message!r}"
+    for message in set(PRODUCED_BY) | set(NOT_PRODUCED):
+        if message not in quoted:
+            yield f"quoted_messages.py lists a message no document quotes (remove it): {message!r}"
+
+
+def main(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("source", type=pathlib.Path)
+    parser.add_argument("--documents", type=pathlib.Path)
+    args = parser.parse_args(argv)
+    found = list(problems(args.documents or args.source, tests_text(args.source)))
+    for problem in found:
+        print(f"FAIL: {problem}")
+    print(f"{len(PRODUCED_BY)} quoted messages produced by tests, {len(NOT_PRODUCED)} not (with the reason),"
+          f" {len(found)} problems")
+    return 1 if found else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parents[2]))
+    sys.exit(main(sys.argv[1:]))

@@ -160,7 +160,15 @@ TEST_F(EngineTest, HangupClosesTheLineMidReplyOnce) {
 TEST_F(EngineTest, PacingTakesOneByteTimePerByteInBothDirections) {
     engine.faults.pace = true;
     engine.Receive("=>0003Y3R", 0);  // 9 bytes in: the frame is complete after 9 byte times
+    engine.Receive("=>0002T4", 0);   // read at once, so it arrives after the first: 17 byte times
     auto sent = Drain();
+    // A frame and its trigger are stamped when the frame's last byte has arrived.
+    auto frame = pulsyn_sim::json::Parse(Events("frame").at(1));
+    auto trigger = pulsyn_sim::json::Parse(Events("trigger").at(0));
+    EXPECT_NEAR((*frame)["t"].get<double>(), 17 * kByteTime, 1e-6);
+    EXPECT_NEAR((*trigger)["t"].get<double>(), 17 * kByteTime, 1e-6);
+    EXPECT_NEAR(engine.model.triggers.at(0).t, 17 * kByteTime, 1e-12);
+    sent.pop_back();  // the trigger's prompt answer
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(All(sent), "=<0003OK.");
     EXPECT_NEAR(sent.front().t, 2 * kByteTime, 1e-12);  // "=" received, then sent

@@ -186,6 +186,22 @@ TEST_F(ProgramTest, ServesAPtyAndIsControlledOverTcpAndStandardInput) {
     EXPECT_TRUE(waited["ok"].get<bool>());
     EXPECT_EQ(waited["triggers"].get<double>(), 1);
 
+    // The clock that lines the time stamps up with another process's: one moment, read on
+    // the simulator's own clock and on this process's steady and wall clocks.
+    const auto steady_before = std::chrono::steady_clock::now().time_since_epoch();
+    const auto wall_before = std::chrono::system_clock::now().time_since_epoch();
+    Value clock = control.Ask("clock")["clock"];
+    const auto steady_after = std::chrono::steady_clock::now().time_since_epoch();
+    const auto wall_after = std::chrono::system_clock::now().time_since_epoch();
+    using Seconds = std::chrono::duration<double>;
+    EXPECT_GE(clock["monotonic"].get<double>(), Seconds(steady_before).count() - 1e-6);
+    EXPECT_LE(clock["monotonic"].get<double>(), Seconds(steady_after).count() + 1e-6);
+    EXPECT_GE(clock["wall"].get<double>(), Seconds(wall_before).count() - 1e-6);
+    EXPECT_LE(clock["wall"].get<double>(), Seconds(wall_after).count() + 1e-6);
+    const double triggered = control.Ask("triggers")["triggers"][0]["t"].get<double>();
+    EXPECT_GT(triggered, 0);
+    EXPECT_LT(triggered, clock["t"].get<double>());
+
     Value frames = control.Ask("frames");
     ASSERT_EQ(frames["frames"].size(), 3u);
     EXPECT_EQ(frames["frames"][0].get<std::string>(), "Y3R");

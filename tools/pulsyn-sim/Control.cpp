@@ -41,7 +41,8 @@ const char* const kHelp[] = {
     "state",
     "frames",
     "transcript",
-    "triggers",
+    "triggers   (t: when the frame was complete on the line)",
+    "clock   (t now, and the same moment on the monotonic and the wall clock)",
     "faults",
     "fault SPEC [SPEC...]   silence delay=MS noise[=TEXT] split=SIZE[/MS] bad-length[=XXXX] "
     "wrong-length=DELTA hangup[=N] echo=on|off no-echo pace[=on|off] hold[=on|off] stall=MS; NAME=off switches "
@@ -75,6 +76,12 @@ std::string Control::Execute(std::string_view line, bool* quit) {
         DeviceModel model;
         model.triggers = sim_.Triggers();
         return Ok({{"triggers", model.TriggersJson()}});
+    }
+    if (cmd == "clock") {
+        const auto now = sim_.ReadClock();
+        return Ok({{"clock",
+                    {{"t", json::Seconds(now.t)}, {"monotonic", json::Seconds(now.monotonic)},
+                     {"wall", json::Seconds(now.wall)}}}});
     }
     if (cmd == "faults") return Ok({{"faults", sim_.GetFaults().Json()}});
     if (cmd == "fault") {

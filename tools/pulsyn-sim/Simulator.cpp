@@ -39,6 +39,14 @@ double Simulator::Now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - epoch_).count();
 }
 
+Simulator::ClockReading Simulator::ReadClock() const {
+    using Seconds = std::chrono::duration<double>;
+    const auto steady = std::chrono::steady_clock::now();
+    const auto wall = std::chrono::system_clock::now();
+    return {Seconds(steady - epoch_).count(), Seconds(steady.time_since_epoch()).count(),
+            Seconds(wall.time_since_epoch()).count()};
+}
+
 std::string Simulator::OpenLine() {
     std::string path;
     if (options_.device.empty()) {

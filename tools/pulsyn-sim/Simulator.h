@@ -76,6 +76,14 @@ public:
     std::string TranscriptJson() const;  // [{...},{...}]
     // Seconds since the simulator was made: the clock of every time stamp.
     double Now() const;
+    // One moment on that clock and on the system's clocks, so that another process can line
+    // the time stamps up with its own: `monotonic` is the steady clock every process of the
+    // machine reads (CLOCK_MONOTONIC on Linux, Python's time.monotonic()), `wall` the seconds
+    // since 1970 (a script's Date). A stamp s is at monotonic + (s - t).
+    struct ClockReading {
+        double t, monotonic, wall;
+    };
+    ClockReading ReadClock() const;
 
     // Faults and limits, at any time.
     Faults GetFaults() const;
