@@ -62,9 +62,11 @@ int OpenRegularFile(const std::string& name, bool& special) {
         if (path < 0) return -1;
         struct stat known {};
         special = ::fstat(path, &known) != 0 || !S_ISREG(known.st_mode);
-        int fd = special ? -1 : ::open(("/proc/self/fd/" + std::to_string(path)).c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        // Without /proc the name is opened again, and must still be the file checked.
-        if (!special && fd < 0 && errno == ENOENT) fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        // Never blocking (a FIFO put there meanwhile would wait for a reader); without /proc
+        // the name is opened again, and must still be the file checked.
+        constexpr int kWriting = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        int fd = special ? -1 : ::open(("/proc/self/fd/" + std::to_string(path)).c_str(), kWriting);
+        if (!special && fd < 0 && errno == ENOENT) fd = ::open(name.c_str(), kWriting);
         const int error = errno;
         ::close(path);
         struct stat opened {};

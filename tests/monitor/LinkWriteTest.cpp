@@ -169,20 +169,25 @@ TEST_F(LinkWriteTest, AnInterruptWhileTheLineFallsQuietLeavesThePromptsAwaited) 
 // wait ends after three quiet times, however long a reply may take, and the command goes out
 // while the far end still talks.
 TEST_F(LinkWriteTest, ALineThatKeepsTalkingHoldsTheNextDialogueForThreeQuietTimesAtMost) {
-    link->QuietTime = 20ms;
+    link->QuietTime = 200ms;
     link->ReplyTimeout = 100ms;
     EXPECT_EQ(link->Dialogue("Y1"), "");
     link->ReplyTimeout = 1h;
-    const auto stopTalking = std::chrono::steady_clock::now() + 20s;  // only so that a failure cannot hang
+    // A byte every few milliseconds, far more often than the quiet time; for 20 s at most,
+    // only so that a failure cannot hang.
+    const auto stopTalking = std::chrono::steady_clock::now() + 20s;
+    auto nextByte = std::chrono::steady_clock::now();
     bool answered = false, gaveUp = false;
     quor::TfrmComm::SetPumpHookForTesting([&] {
+        const auto now = std::chrono::steady_clock::now();
         const quor::TTrafficEntry last = link->Log().Entries().back();
         if (!answered && last.Sent && last.Text.find(">0003Y2R") != std::string::npos) {
             answered = true;
             line.Send("=<0003OK.");
-        } else if (!answered && !gaveUp) {
-            gaveUp = std::chrono::steady_clock::now() > stopTalking;
+        } else if (!answered && !gaveUp && now >= nextByte) {
+            gaveUp = now > stopTalking;
             if (!gaveUp) line.Send("~");
+            nextByte = now + 5ms;
         }
     });
     EXPECT_EQ(link->Dialogue("Y2"), "OK.");

@@ -4,6 +4,7 @@
 // pointer; on Windows by a COM reference.
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "PulsynTestSupport.h"
@@ -122,6 +123,8 @@ const TMember kMembers[] = {
     {"SetChannelShape", true, [](quor::TPulsyn& p, VARIANT_BOOL* v) { return p.SetChannelShape(1, csBipolar, v); },
      nullptr},
 };
+
+void PrintTo(const TMember& member, std::ostream* out) { *out << member.name; }
 
 class ObjectReleasedInsideItsMember : public ObjectLifetimeTest, public ::testing::WithParamInterface<TMember> {};
 
