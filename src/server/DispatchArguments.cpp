@@ -76,7 +76,8 @@ TPassedArgument FromDecimal(const DECIMAL& value) {
     if (fraction == 0) {
         int64_t whole = 0;
         const char* end = exact.data() + exact.size();
-        if (std::from_chars(exact.data(), end, whole).ptr == end) return Integer(whole);
+        const std::from_chars_result read = std::from_chars(exact.data(), end, whole);
+        if (read.ec == std::errc() && read.ptr == end) return Integer(whole);  // else past 64 bits
     }
     // A fraction, or a whole number past 64 bits: its nearest double is what a value
     // parameter takes.
