@@ -84,7 +84,7 @@ int OpenRegularFile(const std::string& name, bool& special) {
         errno = error;
         return fd;
     }
-    return -1;  // errno is EEXIST: a name that keeps vanishing and reappearing
+    return -1;  // a name that keeps changing, or a link to nothing (errno says which)
 }
 
 }  // namespace
