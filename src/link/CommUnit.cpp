@@ -46,6 +46,21 @@ TfrmComm::TTrafficListener& TrafficListener() {
 
 bool InterruptRequested() { return InterruptCheck() && InterruptCheck()(); }
 
+// Raises the failure being handled again, its message followed by `note` when there is one.
+[[noreturn]] void RethrowNoting(const std::string& note) {
+    if (note.empty()) throw;
+    const auto noted = [&](const std::string& message) {
+        return message + (!message.empty() && message.back() == ' ' ? "" : " ") + note;
+    };
+    try {
+        throw;
+    } catch (const ECommError& e) {
+        throw ECommError(noted(e.what()), e.ErrorCode);
+    } catch (const Exception& e) {
+        throw Exception(noted(e.Message()), e.Kind());
+    }
+}
+
 int operationsRunning = 0;  // of every link; they all run on the library's one thread
 }  // namespace
 
@@ -226,10 +241,15 @@ void TfrmComm::WriteText(const std::string& Text) {
     // the command, or part of it, in the computer: never report that as sent. Part of it may
     // have gone out all the same, and the stimulator may then hold a truncated command.
     const int32_t size = static_cast<int32_t>(Text.size());
+    const auto started = std::chrono::steady_clock::now();
     const int32_t written = Transfer([&] { return FComm32->Write(Text.data(), size); });
     if (written == size) return;
     const int32_t moved = written == -1 ? FComm32->TimedOutWriteMoved() : written;
-    const std::string within = " within " + std::to_string(FComm32->WriteTimeout()) + " ms";
+    // The time the call really waited: calling back what the driver holds can take longer
+    // than the limit.
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    const std::string within =
+        " within " + std::to_string(std::max<int64_t>(waited.count(), FComm32->WriteTimeout())) + " ms";
     if (moved <= 0) {
         RaiseCommError("Write error: the stimulator's port did not take the command" + within, kCommTimeoutError);
     }
@@ -251,9 +271,21 @@ void TfrmComm::WritePrompt() {
     AddText(kPrompt, true);
 }
 
-void TfrmComm::AbandonCommand() noexcept {
-    FComm32->PurgeOut();
+std::string TfrmComm::AbandonCommand() noexcept {
     DropPendingCommand();
+    try {
+        FComm32->PurgeOut();
+        return {};
+    } catch (const ECommError& e) {
+        const std::string note = "What the port still held of the command could not be discarded (Error: " +
+                                 std::to_string(e.ErrorCode) + "), so it may still reach the stimulator.";
+        try {
+            AddText("Purge failed: " + note, true);
+        } catch (...) {
+            // The call's own message still says it; the log entry is a copy.
+        }
+        return note;
+    }
 }
 
 void TfrmComm::DropPendingCommand() noexcept {
@@ -271,8 +303,7 @@ void TfrmComm::Send(const std::string& S) {
         CommState = true;
         WritePrompt();
     } catch (...) {
-        AbandonCommand();
-        throw;
+        RethrowNoting(AbandonCommand());
     }
     FSendBuffer += S;
     FlushSendBuffer();  // abandons the command itself when its write fails
@@ -285,8 +316,7 @@ void TfrmComm::FlushSendBuffer() {
     try {
         WriteText(text);
     } catch (...) {
-        AbandonCommand();  // also when the device's prompt released it (the receive handler)
-        throw;
+        RethrowNoting(AbandonCommand());  // also when the device's prompt released it (the receive handler)
     }
     AddText(text, true);
 }
@@ -301,8 +331,7 @@ void TfrmComm::SendOld(const std::string& S) {
     try {
         WritePrompt();
     } catch (...) {
-        AbandonCommand();
-        throw;
+        RethrowNoting(AbandonCommand());
     }
 }
 
@@ -396,6 +425,9 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
         }
     } scope(*this);
 
+    // Nothing of the command has gone out while the line falls quiet: a failure there (an
+    // interrupt) leaves the device nothing to answer, and the prompts' count as it was.
+    if (FLastDialogueTimedOut && !FPrompts.DeviceAnswers()) LetLineFallQuiet();
     try {
         return Converse(Command);
     } catch (...) {
@@ -407,7 +439,6 @@ std::string TfrmComm::Dialogue(const std::string& Command) {
 }
 
 std::string TfrmComm::Converse(const std::string& Command) {
-    if (FLastDialogueTimedOut && !FPrompts.DeviceAnswers()) LetLineFallQuiet();
     DrainInput();
     FPrompts.Resynchronise();  // a frame half read by the drain was discarded with it
     const TDeadline deadline = TDeadline::In(ReplyTimeout);

@@ -141,8 +141,10 @@ private:
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     // A command whose call fails must never reach the device later: the text held for it is
-    // dropped, and what the port still holds for output is discarded.
-    void AbandonCommand() noexcept;
+    // dropped, and what the port still holds for output is discarded. Should the port refuse
+    // to discard it, the log says so and the result is what the failed call's message must
+    // add; empty otherwise.
+    std::string AbandonCommand() noexcept;
     // As AbandonCommand, for a failure after every write of the command completed: nothing of
     // it is left in the port, so nothing is purged (on a pseudo-terminal a purge could take
     // back a frame the far end has not read yet, making it uncertain whether it went out).

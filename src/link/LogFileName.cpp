@@ -1,6 +1,7 @@
 #include "LogFileName.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "base/Exceptions.h"
 #include "base/TextConvert.h"
@@ -91,6 +92,60 @@ TPathForm FormOf(std::string_view name) {
     return TPathForm::DevicePath;
 }
 
+// The root a path starts from, as written: a network share ("\\server\share"), a drive
+// with or without its separator ("C:\", "C:"), a separator; empty for a relative path.
+size_t RootLength(std::string_view name) {
+    if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) {
+        size_t end = 2, parts = 0;
+        while (end < name.size() && parts < 2) {
+            if (IsSeparator(name[end])) ++parts;
+            if (parts < 2) ++end;
+        }
+        return end;
+    }
+    if (name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') return name.size() > 2 && IsSeparator(name[2]) ? 3 : 2;
+    return !name.empty() && IsSeparator(name[0]) ? 1 : 0;
+}
+
+// The name as Windows makes it before it opens anything: "." and ".." resolved (never above
+// the root), runs of separators as one, and trailing dots and spaces cut from the last part
+// (unless the name ends in a separator). "C:\data\COM7.rtf\." is "C:\data\COM7.rtf",
+// "COM8\sub\.." is "COM8". A relative name is taken from `directory` when one is given.
+std::string Normalised(std::string_view name, std::string_view directory) {
+    std::string full(name);
+    if (RootLength(name) == 0 && !directory.empty()) full = std::string(directory) + "/" + full;
+    const size_t root = RootLength(full);
+    const bool endsInSeparator = !full.empty() && IsSeparator(full.back());
+    std::vector<std::string> parts;
+    size_t at = root;
+    while (at < full.size()) {
+        const size_t end = std::min(full.find_first_of("\\/", at), full.size());
+        std::string part = full.substr(at, end - at);
+        at = end + 1;
+        if (part.empty()) continue;
+        const bool last = at >= full.size() && !endsInSeparator;
+        if (last) {
+            while (!part.empty() && part.back() == ' ') part.pop_back();
+            if (part != "." && part != "..") {
+                while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+            }
+        }
+        if (part.empty() || part == ".") continue;
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+        } else if (part != ".." || root == 0) {
+            parts.push_back(part);
+        }
+    }
+    std::string result = full.substr(0, root);
+    for (const std::string& part : parts) {
+        const bool drive = result.size() == 2 && result[1] == ':';  // "C:" + a name relative to its folder
+        if (!result.empty() && !IsSeparator(result.back()) && !drive) result += '\\';
+        result += part;
+    }
+    return result;
+}
+
 }  // namespace
 
 std::string CannotCreateFileMessage(const std::string& nameUtf8, const std::string& reason) {
@@ -115,7 +170,7 @@ std::string LogFileNameFromUtf16(std::u16string_view name) {
     return Utf16ToUtf8(name);
 }
 
-void RefuseDeviceName(const std::string& nameUtf8) {
+void RefuseDeviceName(const std::string& nameUtf8, const std::string& currentDirectoryUtf8) {
     if (nameUtf8.find('\0') != std::string::npos) {
         std::u16string shown;
         for (char c : nameUtf8) shown += c == '\0' ? u'\0' : u'?';
@@ -129,9 +184,13 @@ void RefuseDeviceName(const std::string& nameUtf8) {
     }
     // A long path ("\\?\C:\...") is taken as written, device names included: Windows then
     // makes a file of that name.
-    if (form == TPathForm::Ordinary && IsReservedDeviceName(LastPart(nameUtf8))) {
+    // The last part counts as the system sees it, after normalisation, and as written.
+    std::string_view device = LastPart(nameUtf8);
+    const std::string normalised = Normalised(nameUtf8, currentDirectoryUtf8);
+    if (!IsReservedDeviceName(device)) device = LastPart(normalised);
+    if (form == TPathForm::Ordinary && IsReservedDeviceName(device)) {
         throw Exception(CannotCreateFileMessage(
-            nameUtf8, DeviceStem(LastPart(nameUtf8)) +
+            nameUtf8, DeviceStem(device) +
                           " is a device name: Windows opens CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 as "
                           "devices in every folder and with any extension, so the log would go to the device, not "
                           "to a file. Choose another name."));

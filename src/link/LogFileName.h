@@ -24,9 +24,12 @@ namespace quor {
 std::string LogFileNameFromUtf16(std::u16string_view name);
 
 // Raises quor::Exception, saying why, when the name (UTF-8) names a device rather than a
-// disk file: a reserved device name as its last part, or a device path (\\.\..., \\?\...
-// other than a drive or network path, \??\...). An embedded NUL is refused too.
-void RefuseDeviceName(const std::string& nameUtf8);
+// disk file: a reserved device name as its last part, as written or once the name is made
+// whole as Windows does before opening (relative to `currentDirectoryUtf8` when given; "."
+// and ".." resolved; trailing dots and spaces cut: "C:\data\COM8\sub\.." names COM8), or a
+// device path (\\.\..., \\?\... other than a drive or network path, \??\...). An embedded
+// NUL is refused too.
+void RefuseDeviceName(const std::string& nameUtf8, const std::string& currentDirectoryUtf8 = {});
 
 // The reason a file could not be created when its full name is too long for the system
 // (more than `maxPath` characters in all, or more than `maxComponent` in one folder or file

@@ -46,6 +46,47 @@ std::u16string Decode1252(const std::string& bytes) {
     return text;
 }
 
+// Opens `name` for writing once it is known to be a regular file: nothing is truncated and no
+// device is opened before then (opening a terminal can change its lines; a FIFO would wait
+// for a reader). A new name is created exclusively, so what opens is the file just made; an
+// existing one is first opened as a bare path, which opens no device, checked, and that same
+// file then reopened for writing and emptied. -1 with errno on failure, and with `special`
+// set when the name is no regular file.
+int OpenRegularFile(const std::string& name, bool& special) {
+    special = false;
+    for (int attempt = 0; attempt < 8; ++attempt) {  // a file made or removed meanwhile: look again
+        const int created = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (created >= 0 || errno != EEXIST) return created;
+        const int path = ::open(name.c_str(), O_PATH | O_CLOEXEC);
+        if (path < 0 && errno == ENOENT) continue;
+        if (path < 0) return -1;
+        struct stat known {};
+        special = ::fstat(path, &known) != 0 || !S_ISREG(known.st_mode);
+        // Never blocking (a FIFO put there meanwhile would wait for a reader); without /proc
+        // the name is opened again, and must still be the file checked.
+        constexpr int kWriting = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        int fd = special ? -1 : ::open(("/proc/self/fd/" + std::to_string(path)).c_str(), kWriting);
+        if (!special && fd < 0 && errno == ENOENT) fd = ::open(name.c_str(), kWriting);
+        const int error = errno;
+        ::close(path);
+        struct stat opened {};
+        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != known.st_dev || opened.st_ino != known.st_ino)) {
+            ::close(fd);
+            special = true;
+            return -1;
+        }
+        if (fd >= 0 && (::fcntl(fd, F_SETFL, 0) != 0 || ::ftruncate(fd, 0) != 0)) {
+            const int failure = errno;
+            ::close(fd);
+            errno = failure;
+            return -1;
+        }
+        errno = error;
+        return fd;
+    }
+    return -1;  // a name that keeps changing, or a link to nothing (errno says which)
+}
+
 }  // namespace
 
 struct TMonitorWindow::Impl {
@@ -97,30 +138,22 @@ void TMonitorWindow::Show() {
 }
 
 void TMonitorWindow::Save(const std::string& fileNameUtf8) {
-    RefuseDeviceName(fileNameUtf8);
+    std::error_code noDirectory;
+    RefuseDeviceName(fileNameUtf8, std::filesystem::current_path(noDirectory).string());
     const auto fullName = [&] {
         std::error_code ignored;
         return fileNameUtf8.empty() ? fileNameUtf8 : std::filesystem::absolute(fileNameUtf8, ignored).string();
     };
-    // A device or FIFO is not even opened (opening a serial port can change its lines). What
-    // is opened is checked again, without blocking (a FIFO made meanwhile would wait for a
-    // reader), before anything is written.
-    const auto refuseSpecialFile = [&] {
+    bool special = false;
+    const int fd = OpenRegularFile(fileNameUtf8, special);
+    if (special) {
         throw Exception(CannotCreateFileMessage(
             fullName(), "It is a device or other special file, not a file on disk: choose the name of a file."));
-    };
-    struct stat status {};
-    if (::stat(fileNameUtf8.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) refuseSpecialFile();
-    const int fd = ::open(fileNameUtf8.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    }
     if (fd < 0) {
         const int error = errno;
         throw Exception(CannotCreateFileMessage(fullName(), std::strerror(error)));
     }
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        refuseSpecialFile();
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const bool written =
         WriteLogDocument(FImpl->Log, &Decode1252, [fd](const std::string& piece) { return WriteAll(fd, piece); });
     const bool closed = ::close(fd) == 0;

@@ -74,6 +74,16 @@ std::wstring FullFileName(const std::wstring& name) {
     return full;
 }
 
+// The process's current folder, against which a relative name is resolved; empty when the
+// system cannot say.
+std::string CurrentDirectory() {
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    std::wstring folder(needed, L'\0');
+    const DWORD length = needed ? GetCurrentDirectoryW(needed, folder.data()) : 0;
+    folder.resize(length < needed ? length : 0);
+    return ToUtf8(folder);
+}
+
 // An entry's bytes through the system's 8-bit code page.
 std::u16string DecodeAnsi(const std::string& bytes) {
     const std::wstring wide = AnsiToWide(bytes);
@@ -503,7 +513,7 @@ void TMonitorWindow::Show() {
 void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     Impl& w = *FImpl;
     if (!w.Window) throw Exception("The monitor window is not available: " + w.Unavailable + ".");
-    RefuseDeviceName(fileNameUtf8);
+    RefuseDeviceName(fileNameUtf8, CurrentDirectory());
     const std::wstring name = ToWide(fileNameUtf8);
     TKernelHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));

@@ -275,12 +275,17 @@ bool TCustomComm::WaitForInputOrMessages(std::chrono::milliseconds timeout) {
 
 void TCustomComm::PurgeIn() {
     if (!Enabled()) return;
-    platform::Purge(FHandle.Get(), comm::PurgeRxAbort | comm::PurgeRxClear);
+    int32_t error = 0;
+    const bool purged = platform::Purge(FHandle.Get(), comm::PurgeRxAbort | comm::PurgeRxClear, error);
     if (FEventThread) FEventThread->InputTaken();
+    if (!purged) RaiseCommError("Error discarding the port's input", error);
 }
 
 void TCustomComm::PurgeOut() {
-    if (Enabled()) platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeTxClear);
+    int32_t error = 0;
+    if (Enabled() && !platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeTxClear, error)) {
+        RaiseCommError("Error discarding the port's output", error);
+    }
 }
 
 void TCustomComm::EscapeLine(uint32_t Function) {
@@ -296,7 +301,9 @@ void TCustomComm::SetXONState(bool State) { EscapeLine(State ? comm::SetXon : co
 void TCustomComm::SetBREAKState(bool State) {
     EscapeLine(State ? comm::SetBreak : comm::ClrBreak);
     if (!Enabled()) return;
-    platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear);
+    int32_t ignored = 0;  // the break has gone out whatever the queues held
+    platform::Purge(FHandle.Get(), comm::PurgeTxAbort | comm::PurgeRxAbort | comm::PurgeTxClear | comm::PurgeRxClear,
+                    ignored);
     if (FEventThread) FEventThread->InputTaken();
 }
 
@@ -366,7 +373,8 @@ void TCommEventThread::PurgeOnStop() {
     platform::ClearErrors(FCommHandle, stat);
     uint32_t flags = comm::PurgeRxAbort | comm::PurgeRxClear;
     if (stat.OutQue > 0) flags |= comm::PurgeTxAbort | comm::PurgeTxClear;
-    platform::Purge(FCommHandle, flags);
+    int32_t ignored = 0;  // the port is closing: nothing is left to report to
+    platform::Purge(FCommHandle, flags, ignored);
 }
 
 bool TCommEventThread::Notify() {

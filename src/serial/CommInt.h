@@ -18,7 +18,7 @@
 // code. The exceptions, which callers rely on: Read and Write give -1 when their wait ran
 // out of time (the write time-out the link reports), the queue counts give -1 while closed,
 // the modem-line and hold properties read false while closed, and purging a closed port
-// does nothing. Queries ask the driver and change nothing, except that asking for the queue
+// does nothing (a purge the driver refuses raises, since what it held may still go out). Queries ask the driver and change nothing, except that asking for the queue
 // counts also collects the driver's pending line-error mask, as the system's call does.
 #pragma once
 

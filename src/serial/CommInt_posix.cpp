@@ -375,10 +375,12 @@ uint32_t InputQueued(THandle handle, uint32_t&) {
     return ioctl(Fd(handle), FIONREAD, &in) == 0 && in > 0 ? static_cast<uint32_t>(in) : 0;
 }
 
-void Purge(THandle handle, uint32_t flags) {
+bool Purge(THandle handle, uint32_t flags, int32_t& error) {
     const bool rx = flags & (comm::PurgeRxAbort | comm::PurgeRxClear);
     const bool tx = flags & (comm::PurgeTxAbort | comm::PurgeTxClear);
-    if (rx || tx) tcflush(Fd(handle), rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH);
+    if (!(rx || tx) || tcflush(Fd(handle), rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) == 0) return true;
+    error = errno;
+    return false;
 }
 
 bool Escape(THandle handle, uint32_t function, int32_t& error) {

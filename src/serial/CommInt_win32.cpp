@@ -149,7 +149,11 @@ uint32_t InputQueued(THandle handle, uint32_t& lineErrors) {
     return stat.InQue;
 }
 
-void Purge(THandle handle, uint32_t flags) { PurgeComm(H(handle), flags); }
+bool Purge(THandle handle, uint32_t flags, int32_t& error) {
+    if (PurgeComm(H(handle), flags)) return true;
+    error = LastError();
+    return false;
+}
 
 bool Escape(THandle handle, uint32_t function, int32_t& error) {
     if (EscapeCommFunction(H(handle), function)) return true;

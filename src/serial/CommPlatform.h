@@ -2,8 +2,8 @@
 //
 // Errors, in this layer: a call that can fail says so by its result (false, or
 // kTransferFailed for a transfer) and puts the system's error code in `error`; nothing here
-// throws. Calls whose failure changes nothing for the caller (Purge, the queue counts of a
-// closed handle) report nothing. TCustomComm turns failures into exceptions.
+// throws. Calls whose failure changes nothing for the caller (the queue counts of a closed
+// handle) report nothing. TCustomComm turns failures into exceptions.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +51,9 @@ bool ClearErrors(THandle handle, TComStat& stat);
 // The bytes in the input queue; 0 when the driver cannot say. Where ClearErrors is the only
 // way to ask, the line errors it collected are added to `lineErrors`.
 uint32_t InputQueued(THandle handle, uint32_t& lineErrors);
-void Purge(THandle handle, uint32_t flags);
+// Discards the queues `flags` name (tcflush, PurgeComm); false with the system's code when
+// the driver refused, and what it held may then still go out.
+bool Purge(THandle handle, uint32_t flags, int32_t& error);
 bool Escape(THandle handle, uint32_t function, int32_t& error);
 bool ModemStatus(THandle handle, uint32_t& status);
 // True when the device behind an open handle has gone (a pulled USB adapter, a hung-up

@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <charconv>
 #include <limits>
 #include <optional>
 
@@ -41,17 +42,51 @@ private:
 
 TPassedArgument Integer(int64_t value) { return TPassedArgument::OfInteger(value); }
 
-// A decimal value is whole when cutting off its fraction leaves it unchanged.
-TPassedArgument FromDecimal(const DECIMAL& value) {
-    DECIMAL copy = value, whole{};
-    LONG64 integer = 0;
-    if (SUCCEEDED(VarDecFix(&copy, &whole)) && VarDecCmp(&copy, &whole) == VARCMP_EQ &&
-        SUCCEEDED(VarI8FromDec(&copy, &integer))) {
-        return Integer(integer);
+// Divides a 96-bit magnitude (most significant part first) by ten; returns the remainder.
+uint32_t DivideByTen(uint32_t (&magnitude)[3]) {
+    uint64_t remainder = 0;
+    for (uint32_t& part : magnitude) {
+        const uint64_t current = (remainder << 32) | part;
+        part = static_cast<uint32_t>(current / 10);
+        remainder = current % 10;
     }
+    return static_cast<uint32_t>(remainder);
+}
+
+// A decimal is a 96-bit magnitude, a sign byte and a power of ten to divide by. One with
+// a scale above 28 or another sign byte than 0 or 0x80 is no number: the run time's
+// conversions would make it 0. A decimal is judged by its own digits, never by a rounded
+// conversion, which would take 1.0000000000000000000000000001 for 1.
+TPassedArgument FromDecimal(const DECIMAL& value) {
+    if (value.scale > 28 || (value.sign != 0 && value.sign != DECIMAL_NEG)) {
+        return TPassedArgument::Of(TPassedArgument::TKind::InvalidDecimal);
+    }
+    // Its digits, least significant first, then as written: "-12.5", "0.0001", "3".
+    uint32_t magnitude[3] = {value.Hi32, value.Mid32, value.Lo32};
+    std::string digits;
+    while (magnitude[0] || magnitude[1] || magnitude[2] || digits.size() <= value.scale) {
+        digits += static_cast<char>('0' + DivideByTen(magnitude));
+    }
+    size_t fraction = value.scale;
+    while (fraction > 0 && digits[value.scale - fraction] == '0') --fraction;  // trailing zeros of the fraction
+    std::string exact(digits.rbegin(), digits.rend() - value.scale);
+    if (fraction > 0) exact += "." + std::string(digits.rend() - value.scale, digits.rend() - (value.scale - fraction));
+    const bool negative = value.sign == DECIMAL_NEG && exact != "0";
+    if (negative) exact.insert(0, "-");
+    if (fraction == 0) {
+        int64_t whole = 0;
+        const char* end = exact.data() + exact.size();
+        const std::from_chars_result read = std::from_chars(exact.data(), end, whole);
+        if (read.ec == std::errc() && read.ptr == end) return Integer(whole);  // else past 64 bits
+    }
+    // A fraction, or a whole number past 64 bits: its nearest double is what a value
+    // parameter takes.
+    DECIMAL copy = value;
     double real = 0;
-    VarR8FromDec(&copy, &real);
-    return TPassedArgument::OfReal(real);
+    if (FAILED(VarR8FromDec(&copy, &real))) return TPassedArgument::Of(TPassedArgument::TKind::InvalidDecimal);
+    TPassedArgument passed = TPassedArgument::OfReal(real);
+    passed.Exact = exact;
+    return passed;
 }
 
 // What the caller passed, judged by the variant type alone.

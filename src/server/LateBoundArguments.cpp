@@ -37,7 +37,7 @@ std::string Described(const TPassedArgument& passed, const TNumberFormat& format
     using TKind = TPassedArgument::TKind;
     switch (passed.Kind) {
         case TKind::Integer: return std::to_string(passed.Integer);
-        case TKind::Real: return ShortestText(passed.Real);
+        case TKind::Real: return passed.Exact.empty() ? ShortestText(passed.Real) : passed.Exact;
         case TKind::Text:
             if (textIsNumber) return "the text " + Quoted(passed.Text);
             return "the text " + Quoted(passed.Text) + " (text is taken only when it is one plain number, with \"" +
@@ -49,6 +49,8 @@ std::string Described(const TPassedArgument& passed, const TNumberFormat& format
         case TKind::Array: return "an array";
         case TKind::Object: return "an object";
         case TKind::Missing: return "nothing (the argument was left out)";
+        case TKind::InvalidDecimal:
+            return "an invalid decimal value (its scale is above 28 or its sign byte is not 0 or 128)";
         case TKind::Other: break;
     }
     return "a value of variant type " + std::to_string(passed.VariantType);
@@ -58,6 +60,12 @@ std::string Described(const TPassedArgument& passed, const TNumberFormat& format
                          const TNumberFormat& format, bool textIsNumber = false) {
     throw Exception("Type Error: " + parameter + " Parameter must be " + wanted + ", not " +
                     Described(passed, format, textIsNumber) + ".");
+}
+
+// Whether a Real is a whole number, judged by its exact digits where it came with them.
+bool IsWholeReal(const TPassedArgument& passed) {
+    if (!passed.Exact.empty()) return passed.Exact.find('.') == std::string::npos;
+    return std::isfinite(passed.Real) && std::trunc(passed.Real) == passed.Real;
 }
 
 // The number an argument holds when it is one; raises for anything else.
@@ -132,7 +140,9 @@ int32_t WholeNumberArgument(const std::string& parameter, const TPassedArgument&
                             const TNumberFormat& format) {
     constexpr const char* kWanted = "a whole number";
     const double value = NumericValue(parameter, kWanted, passed, format);
-    if (!std::isfinite(value) || std::trunc(value) != value) Refuse(parameter, kWanted, passed, format, true);
+    const bool whole = passed.Kind == TPassedArgument::TKind::Real ? IsWholeReal(passed)
+                                                                    : std::isfinite(value) && std::trunc(value) == value;
+    if (!whole) Refuse(parameter, kWanted, passed, format, true);
     const bool fits = passed.Kind == TPassedArgument::TKind::Integer
                           ? passed.Integer >= std::numeric_limits<int32_t>::min() &&
                                 passed.Integer <= std::numeric_limits<int32_t>::max()
@@ -157,6 +167,7 @@ void RequireTextArgument(const std::string& parameter, const TPassedArgument& pa
 bool BooleanArgument(const std::string& property, const TPassedArgument& passed) {
     if (passed.Kind == TPassedArgument::TKind::Boolean) return passed.Boolean;
     if (passed.Kind == TPassedArgument::TKind::Integer) return passed.Integer != 0;
+    if (passed.Kind == TPassedArgument::TKind::Real && IsWholeReal(passed)) return passed.Real != 0;
     throw Exception("Type Error: " + property + " must be True or False, not " +
                     Described(passed, TNumberFormat{}, true) + ".");
 }

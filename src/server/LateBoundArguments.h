@@ -36,11 +36,16 @@ struct TPassedArgument {
         Object,   // also a JScript array or Date, which reach us as objects
         Missing,  // an argument left out
         Other,    // any other variant type (VariantType says which)
+        InvalidDecimal,  // a decimal whose scale or sign byte no decimal can have
     };
     TKind Kind = TKind::Empty;
     int64_t Integer = 0;
     double Real = 0;
     std::string Text;  // UTF-8
+    // Of a Real that came as exact digits a double cannot hold (a decimal): those digits
+    // ("-1.0000000000000000000000000001", "1e21" written out), which decide whether it is
+    // whole and name it; Real is then the nearest double. Empty for an exact double.
+    std::string Exact;
     bool Boolean = false;
     int VariantType = 0;
 
@@ -69,8 +74,8 @@ int32_t WholeNumberArgument(const std::string& parameter, const TPassedArgument&
 double NumberArgument(const std::string& parameter, const TPassedArgument& passed, const TNumberFormat& format);
 // A text parameter (a file name) takes text only; raises as above for anything else.
 void RequireTextArgument(const std::string& parameter, const TPassedArgument& passed);
-// A Boolean property (Connected) takes True or False, or a whole number (any but 0 is
-// True); raises as above for anything else.
+// A Boolean property (Connected) takes True or False, or a whole number of any numeric type
+// (any but 0 is True: MATLAB writes 0 and 1 as doubles); raises as above for anything else.
 bool BooleanArgument(const std::string& property, const TPassedArgument& passed);
 // The count of arguments a member takes, or raises naming the member and its parameters
 // ("Trigger takes 1 argument (Channel), not 2.").

@@ -144,6 +144,71 @@ TEST_F(DispatchArgumentsTest, WholeNumberParametersRefuseFractionsAndNaNWhatever
     ExpectTaken(kTrigger, {Real(2.0)});
 }
 
+const std::wstring kInvalidDecimal =
+    L"an invalid decimal value (its scale is above 28 or its sign byte is not 0 or 128).";
+
+VARIANT Decimal(ULONG high, ULONGLONG low, BYTE scale, BYTE sign) {
+    VARIANT v;
+    VariantInit(&v);
+    V_DECIMAL(&v).Hi32 = high;
+    V_DECIMAL(&v).Lo64 = low;
+    V_DECIMAL(&v).scale = scale;
+    V_DECIMAL(&v).sign = sign;
+    V_VT(&v) = VT_DECIMAL;  // after the value: the type shares its first bytes
+    return v;
+}
+
+// A decimal is judged by its own digits and scale: one that is no valid decimal is refused,
+// never taken as the 0 the run time would make of it, and one a hair above a whole number
+// is no whole number.
+TEST_F(DispatchArgumentsTest, DecimalsAreJudgedByTheirOwnDigits) {
+    const struct {
+        VARIANT value;
+        const wchar_t* refusal;  // of N; nullptr: taken
+    } cases[] = {
+        {Decimal(0, 5, 29, 0), nullptr},
+        {Decimal(0, 5, 0, 0x01), nullptr},
+        {Decimal(0x204FCE5Eu, 0x3E25026110000001ull, 28, 0),  // 1.0000000000000000000000000001
+         L"Type Error: N Parameter must be a whole number, not 1.0000000000000000000000000001."},
+        {Decimal(0, 125, 2, DECIMAL_NEG), L"Type Error: N Parameter must be a whole number, not -1.25."},
+        {Decimal(0xFFFFFFFFu, ~0ull, 0, 0),
+         L"Range Error: N Parameter must be a whole number from -2147483648 to 2147483647, not "
+         L"79228162514264337593543950335."},
+        {Decimal(0, 500, 2, 0), L""},           // 5
+        {Decimal(0, 0, 3, DECIMAL_NEG), L""},  // -0
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        if (!cases[i].refusal) {
+            EXPECT_EQ(Refusal(kSetChannelN, {Int(1), cases[i].value}),
+                      L"Type Error: N Parameter must be a whole number, not " + kInvalidDecimal);
+            EXPECT_EQ(Refusal(kSetChannelVoltage, {Int(1), cases[i].value}),
+                      L"Type Error: Voltage Parameter must be a number, not " + kInvalidDecimal);
+        } else if (*cases[i].refusal) {
+            EXPECT_EQ(Refusal(kSetChannelN, {Int(1), cases[i].value}), cases[i].refusal);
+        } else {
+            ExpectTaken(kSetChannelN, {Int(1), cases[i].value});
+        }
+    }
+}
+
+// Connected takes any whole number, 0 being False, as MATLAB writes p.Connected = 0.
+TEST_F(DispatchArgumentsTest, ConnectedTakesAWholeNumberOfAnyType) {
+    const auto put = [&](VARIANT value) {
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS params = {&value, &named, 1, 1};
+        SysFreeString(exception.bstrDescription);
+        exception = EXCEPINFO{};
+        return object->Invoke(3, IID_NULL, kEnglish, DISPATCH_PROPERTYPUT, &params, nullptr, &exception, nullptr);
+    };
+    EXPECT_EQ(put(Real(0.0)), S_OK);
+    EXPECT_EQ(put(Decimal(0, 0, 2, 0)), S_OK);
+    EXPECT_EQ(put(Real(0.5)), DISP_E_EXCEPTION);
+    EXPECT_STREQ(exception.bstrDescription, L"Type Error: Connected must be True or False, not 0.5.");
+    EXPECT_EQ(put(Decimal(0, 1, 30, 0)), DISP_E_EXCEPTION);
+    EXPECT_STREQ(exception.bstrDescription, (L"Type Error: Connected must be True or False, not " + kInvalidDecimal).c_str());
+}
+
 TEST_F(DispatchArgumentsTest, WhatIsNoNumberIsRefusedAlsoByReference) {
     VARIANT truth = Of(VT_BOOL);
     V_BOOL(&truth) = VARIANT_TRUE;

@@ -9,9 +9,9 @@
 
 namespace {
 
-std::string Refusal(const std::string& name) {
+std::string Refusal(const std::string& name, const std::string& directory = {}) {
     try {
-        quor::RefuseDeviceName(name);
+        quor::RefuseDeviceName(name, directory);
     } catch (const quor::Exception& e) {
         return e.Message();
     }
@@ -34,6 +34,43 @@ TEST(LogFileNameTest, ReservedDeviceNamesAreRefusedInEveryFolderWithAnyExtension
               "Cannot create file \"C:\\data\\COM7.rtf\". COM7 is a device name: Windows opens CON, PRN, AUX, NUL, COM1 "
               "to COM9 and LPT1 to LPT9 as devices in every folder and with any extension, so the log would go to the "
               "device, not to a file. Choose another name.");
+}
+
+// The last part counts as the system makes it before opening: "." and ".." resolved (from
+// the current folder when they climb out of the name), trailing dots and spaces cut.
+TEST(LogFileNameTest, ANameIsJudgedAsTheSystemNormalisesIt) {
+    const struct {
+        const char* name;
+        const char* directory;
+        const char* device;  // nullptr: a file name
+    } cases[] = {
+        {"C:\\data\\COM7.rtf\\.", "", "COM7"},
+        {"C:\\data\\COM8\\.", "", "COM8"},
+        {"C:\\data\\COM8\\sub\\..", "", "COM8"},
+        {"COM8\\sub\\..", "", "COM8"},
+        {"C:/data/nul.txt/./", "", "NUL"},
+        {"C:\\data\\COM7.rtf\\...", "", "COM7"},
+        {"C:\\data\\COM7.rtf\\. ", "", "COM7"},
+        {"\\\\server\\share\\aux\\x\\..", "", "AUX"},
+        {"..", "C:\\data\\COM9\\logs", "COM9"},
+        {"sub\\..\\..", "C:\\data\\LPT2\\x", "LPT2"},
+        {"C:\\data\\COM8\\session.rtf\\.", "", nullptr},
+        {"C:\\data\\COM7.rtf\\..\\session.rtf", "", nullptr},
+        {"C:\\COM7\\..\\..\\session.rtf", "", nullptr},
+        {"..", "C:\\data\\logs", nullptr},
+        {"logs\\..\\session.rtf", "C:\\COM7", nullptr},
+        {"\\\\?\\C:\\data\\COM7.rtf\\.", "", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string message = Refusal(c.name, c.directory);
+        if (!c.device) {
+            EXPECT_EQ(message, "") << c.name;
+            continue;
+        }
+        EXPECT_EQ(message.rfind("Cannot create file \"" + std::string(c.name) + "\". " + c.device + " is a device name", 0),
+                  0u)
+            << c.name << " in " << c.directory << ": " << message;
+    }
 }
 
 TEST(LogFileNameTest, DevicePathsAreRefusedButLongPathsToFilesAreTaken) {

@@ -249,5 +249,27 @@ TEST_F(MonitorCallsTest, AFileThatCannotBeCreatedFailsWithItsNameAndTheSystemsRe
     EXPECT_EQ(doc.Runs.size(), 1u);
 }
 
+// The log fills its budget to the byte before anything goes: an entry that fills the last
+// byte of a block stays in it, and blocks up to exactly the budget are kept; only the next
+// block past it removes the oldest.
+TEST(TrafficLogBudgetTest, TheBudgetIsFilledExactlyBeforeTheOldestEntriesGo) {
+    quor::TTrafficLog log;
+    log.SetBudget(1024);  // blocks of the smallest size, 256 bytes
+    const std::string stamp = "12:00:00:000";
+    const std::string text(128 - 6 - stamp.size(), 'x');  // a 128-byte record: two fill a block
+    log.Append(stamp, text, true);
+    const size_t block = log.MemoryUsed();
+    log.SetBudget(3 * block);
+    for (int i = 1; i < 6; ++i) log.Append(stamp, text, i % 2 == 0);
+    EXPECT_EQ(log.MemoryUsed(), 3 * block);
+    EXPECT_EQ(log.Size(), 6u);
+    EXPECT_FALSE(log.Trimmed());
+    log.Append(stamp, "next", false);
+    EXPECT_TRUE(log.Trimmed());
+    EXPECT_EQ(log.Size(), 5u);
+    EXPECT_EQ(log.MemoryUsed(), 3 * block);
+    EXPECT_NE(log.Entries().back().Text.find(":.....next"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace monitor_test

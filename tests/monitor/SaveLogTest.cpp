@@ -11,6 +11,8 @@
 #include "server/ObjPulsyn.h"
 
 #ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -54,7 +56,8 @@ protected:
 
 TEST_F(SaveLogTest, ADeviceNameOrDevicePathIsRefusedAndNoFileIsMade) {
     for (const std::string& name : {Path("COM7.rtf"), Path("com8.log"), Path("nul.txt"), std::string("COM7"),
-                                    std::string("\\\\.\\COM7"), Path("CON .rtf"), Path("aux.")}) {
+                                    std::string("\\\\.\\COM7"), Path("CON .rtf"), Path("aux."),
+                                    Path("COM7.rtf") + Separator() + ".", Path("COM8") + Separator() + "sub" + Separator() + ".."}) {
         const std::string message = Refused(Utf16(name));
         EXPECT_EQ(message.rfind("Cannot create file \"" + name + "\". ", 0), 0u) << message;
         EXPECT_TRUE(message.find("is a device name") != std::string::npos ||
@@ -108,14 +111,23 @@ TEST_F(SaveLogTest, WhatOpensAsADeviceIsNotWrittenTo) {
     ExpectTheLogSavesToAFile();
 }
 #else
+// What the name opens is checked before it is opened for writing: a terminal is never
+// opened (that could change its lines) and gets nothing.
 TEST_F(SaveLogTest, ASpecialFileIsNotWrittenTo) {
     const std::string fifo = Path("pipe.rtf");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& name : {fifo, std::string("/dev/null")}) {
+    int master = -1, terminal = -1;
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    const std::string terminalName = ttyname(terminal);
+    for (const std::string& name : {fifo, std::string("/dev/null"), terminalName, Path(".")}) {
         const std::string message = Refused(Utf16(name));
         EXPECT_EQ(message, "Cannot create file \"" + name +
                                "\". It is a device or other special file, not a file on disk: choose the name of a file.");
     }
+    pollfd arrived{master, POLLIN, 0};
+    EXPECT_EQ(poll(&arrived, 1, 0), 0) << "the terminal was written to";
+    ::close(terminal);
+    ::close(master);
     ExpectTheLogSavesToAFile();
 }
 #endif

@@ -3,7 +3,9 @@
 // DriverSeam.h).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "DriverSeam.h"
@@ -105,20 +107,88 @@ TEST_F(DriverCounts, AWriteReturnsOnceTheLineHasCarriedIt) {
     EXPECT_GE(seen.looks, 5);
 }
 
-// A line that carries nothing: the command fails once the write time-out has passed, and
-// what the port still holds for the line is discarded, so that it never reaches the device
-// after the call has reported the failure.
-TEST_F(DriverCounts, ACommandTheLineDoesNotCarryInTimeFailsAndIsDiscarded) {
-    auto link = OpenLink(100);
-    driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
-    driver_seam::QueueOutput(64, 0);
-    try {
-        link->SendCommand("T1");
-        FAIL() << "a command the line did not carry was reported as sent";
-    } catch (const ECommError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Write error: the stimulator's port did not take the command within 100 ms", 0), 0u)
-            << e.what();
+// A line that stops carrying, at a command's prompt or at its frame: the command fails once
+// the write time-out has passed, and what the port still holds of it is discarded, so that
+// it never reaches the device after the call has reported the failure. A purge the driver
+// refuses is said in the call's message and in the log: the rest may still go out.
+TEST_F(DriverCounts, WhatTheLineDidNotCarryOfAFailedCommandIsDiscarded) {
+    const struct {
+        const char* name;
+        bool heldAtFrame;  // the prompt went out whole, the frame stalls
+        bool dialogue;
+        int purgeError;
+    } cases[] = {
+        {"trigger, prompt held", false, false, 0},     {"trigger, frame held", true, false, 0},
+        {"dialogue, prompt held", false, true, 0},     {"dialogue, frame held", true, true, 0},
+        {"trigger, purge refused", true, false, EIO},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto link = OpenLink(100);
+        driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
+        driver_seam::FailPurges(c.purgeError);
+        bool held = false;
+        const auto hold = [&] {
+            if (held) return;
+            held = true;
+            driver_seam::QueueOutput(64, 0);
+        };
+        if (c.heldAtFrame) {
+            TfrmComm::SetPumpHookForTesting(hold);  // the first pump is the prompt's log entry
+        } else {
+            hold();
+        }
+        std::string message;
+        try {
+            if (c.dialogue) {
+                link->Dialogue("Y3");
+            } else {
+                link->SendCommand("T1");
+            }
+            ADD_FAILURE() << "a command the line did not carry was reported as sent";
+        } catch (const ECommError& e) {
+            message = e.what();
+        }
+        TfrmComm::SetPumpHookForTesting(nullptr);
+        EXPECT_EQ(message.rfind("Write error: the stimulator's port did not take the command within ", 0), 0u) << message;
+        const driver_seam::Record seen = driver_seam::Seen();
+        EXPECT_EQ(seen.purges, 1);
+        EXPECT_EQ(seen.discarded, c.purgeError ? 0 : 64);
+        const std::string refused = "What the port still held of the command could not be discarded (Error: " +
+                                    std::to_string(c.purgeError) + "), so it may still reach the stimulator.";
+        if (c.purgeError) {
+            EXPECT_EQ(message.substr(message.find(") ") + 2), refused) << message;
+            ASSERT_FALSE(link->Log().Entries().empty());
+            const std::string logged = link->Log().Entries().back().Text;
+            EXPECT_EQ(logged.substr(logged.find(":.....") + 6), "Purge failed: " + refused);
+        } else {
+            EXPECT_EQ(message.find("could not be discarded"), std::string::npos) << message;
+        }
+        driver_seam::Release();
+        link.reset();
     }
-    EXPECT_EQ(driver_seam::Seen().discarded, 64);
-    link.reset();
+}
+
+// A command written whole has left the port: a failure after it (no reply, an interrupt)
+// discards nothing, since a purge could take back bytes the line had not yet carried.
+TEST_F(DriverCounts, NothingIsDiscardedAfterACommandWasWrittenWhole) {
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "no reply");
+        auto link = OpenLink();
+        link->ReplyTimeout = std::chrono::milliseconds(50);
+        link->MissingReplyFails = true;
+        if (interrupted) TfrmComm::SetInterruptCheck([] { return true; });
+        driver_seam::Watch(static_cast<int>(link->Comm32().Handle()));
+        try {
+            link->Dialogue("Y3");
+            ADD_FAILURE() << "the dialogue did not fail";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Kind(), interrupted ? TFailureKind::Interrupted : TFailureKind::NoReply) << e.what();
+        }
+        TfrmComm::SetInterruptCheck(nullptr);
+        EXPECT_EQ(driver_seam::Seen().purges, 0);
+        EXPECT_EQ(line.Receive(9), "=>0003Y3R");
+        driver_seam::Release();
+        link.reset();
+    }
 }

@@ -22,11 +22,16 @@ void CountLineErrors(const LineErrors& errors);
 // (the line carries them meanwhile); 0 is a line that carries nothing.
 void QueueOutput(int bytes, int carriedPerLook);
 
+// From now on purges of the output queue fail with `error` (0: they work again), and
+// discard nothing.
+void FailPurges(int error);
+
 // What happened to the output queue.
 struct Record {
     bool closed = false;     // the watched descriptor was closed
     int queuedAtClose = -1;  // bytes still queued when it was
     int discarded = 0;       // bytes thrown away by a purge of the output queue
+    int purges = 0;          // purges of the output queue asked for, failed ones included
     int looks = 0;           // looks at the output queue
 };
 Record Seen();

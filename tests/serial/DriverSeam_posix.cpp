@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <mutex>
 
@@ -20,6 +21,7 @@ struct State {
     serial_icounter_struct counters{};
     int queued = 0;
     int carriedPerLook = 0;
+    int purgeError = 0;
     Record record;
 };
 State& Seam() {
@@ -36,6 +38,7 @@ void Watch(int fd) {
     s.counters = {};
     s.queued = 0;
     s.carriedPerLook = 0;
+    s.purgeError = 0;
     s.record = {};
 }
 
@@ -58,6 +61,11 @@ void QueueOutput(int bytes, int carriedPerLook) {
     std::lock_guard<std::mutex> guard(Seam().lock);
     Seam().queued = bytes;
     Seam().carriedPerLook = carriedPerLook;
+}
+
+void FailPurges(int error) {
+    std::lock_guard<std::mutex> guard(Seam().lock);
+    Seam().purgeError = error;
 }
 
 Record Seen() {
@@ -98,6 +106,11 @@ extern "C" int __wrap_tcflush(int fd, int queue) {
         auto& s = Seam();
         std::lock_guard<std::mutex> guard(s.lock);
         if (fd >= 0 && fd == s.fd && (queue == TCOFLUSH || queue == TCIOFLUSH)) {
+            ++s.record.purges;
+            if (s.purgeError != 0) {
+                errno = s.purgeError;
+                return -1;
+            }
             s.record.discarded += s.queued;
             s.queued = 0;
         }

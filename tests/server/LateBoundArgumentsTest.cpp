@@ -57,6 +57,15 @@ TEST(LateBoundArgumentsTest, WholeNumberParametersTakeWholeNumbersOnly) {
               "Type Error: Channel Parameter must be a whole number, not the text \"1.5\".");
     EXPECT_EQ(WholeRefusal(TPassedArgument::OfReal(3e9)),
               "Range Error: Channel Parameter must be a whole number from -2147483648 to 2147483647, not 3e+09.");
+    // A decimal's own digits decide, not the double nearest to them.
+    TPassedArgument decimal = TPassedArgument::OfReal(1.0);
+    decimal.Exact = "1.0000000000000000000000000001";
+    EXPECT_EQ(WholeRefusal(decimal),
+              "Type Error: Channel Parameter must be a whole number, not 1.0000000000000000000000000001.");
+    EXPECT_EQ(quor::NumberArgument("Voltage", decimal, kEnglish), 1.0);
+    EXPECT_EQ(WholeRefusal(TPassedArgument::Of(TKind::InvalidDecimal)),
+              "Type Error: Channel Parameter must be a whole number, not an invalid decimal value (its scale is above "
+              "28 or its sign byte is not 0 or 128).");
     EXPECT_EQ(WholeRefusal(TPassedArgument::OfInteger(2147483648LL)),
               "Range Error: Channel Parameter must be a whole number from -2147483648 to 2147483647, not 2147483648.");
 }
@@ -121,14 +130,33 @@ TEST(LateBoundArgumentsTest, FileNamesAreTextConnectedIsABooleanAndEveryParamete
     }
     TPassedArgument yes = TPassedArgument::Of(TKind::Boolean);
     yes.Boolean = true;
-    EXPECT_TRUE(quor::BooleanArgument("Connected", yes));
-    EXPECT_TRUE(quor::BooleanArgument("Connected", TPassedArgument::OfInteger(1)));  // any but 0 is True
-    EXPECT_FALSE(quor::BooleanArgument("Connected", TPassedArgument::OfInteger(0)));
-    try {
-        quor::BooleanArgument("Connected", TPassedArgument::OfText("True"));
-        ADD_FAILURE() << "a text was taken as a Boolean";
-    } catch (const quor::Exception& e) {
-        EXPECT_EQ(e.Message(), "Type Error: Connected must be True or False, not the text \"True\".");
+    // Any whole number is taken, any but 0 as True, whatever its type (MATLAB passes doubles).
+    const struct {
+        TPassedArgument passed;
+        const char* refusal;  // nullptr: taken
+        bool value;
+    } connected[] = {
+        {yes, nullptr, true},
+        {TPassedArgument::OfInteger(1), nullptr, true},
+        {TPassedArgument::OfInteger(0), nullptr, false},
+        {TPassedArgument::OfReal(1.0), nullptr, true},
+        {TPassedArgument::OfReal(0.0), nullptr, false},
+        {TPassedArgument::OfReal(-0.0), nullptr, false},
+        {TPassedArgument::OfReal(-2.0), nullptr, true},
+        {TPassedArgument::OfText("True"), "the text \"True\"", false},
+        {TPassedArgument::OfReal(0.5), "0.5", false},
+        {TPassedArgument::OfReal(std::nan("")), "NaN", false},
+        {TPassedArgument::Of(TKind::InvalidDecimal),
+         "an invalid decimal value (its scale is above 28 or its sign byte is not 0 or 128)", false},
+    };
+    for (const auto& c : connected) {
+        const std::string refusal = c.refusal ? c.refusal : "(taken)";
+        try {
+            EXPECT_EQ(quor::BooleanArgument("Connected", c.passed), c.value) << refusal;
+            EXPECT_EQ(refusal, "(taken)");
+        } catch (const quor::Exception& e) {
+            EXPECT_EQ(e.Message(), "Type Error: Connected must be True or False, not " + refusal + ".");
+        }
     }
     EXPECT_NO_THROW(quor::RequireArgumentCount("ClearParadigm", {}, 0));
     try {

@@ -51,7 +51,7 @@ TEST_F(LinkDetailsTest, ACommandReportedAsFailedNeverReachesTheStimulator) {
 
     HoldOutputAfterThePrompt();
     EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
+    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within ", 0), 0u)
         << LastDescription();
     quor::frmComm->Comm32().SetXONState(true);
 
@@ -75,7 +75,7 @@ TEST_F(LinkDetailsTest, CommandsWhileTheStimulatorHoldsTheLineFailAndNeverArrive
     DeviceA().Reset();
     DeviceA().SetFault("hold");
     EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within 200 ms", 0), 0u)
+    EXPECT_EQ(LastDescription().rfind("Write error: the stimulator's port did not take the command within ", 0), 0u)
         << LastDescription();
     VARIANT_BOOL accepted = 12345;
     EXPECT_EQ(p.SetChannelDelay(1, 0.025, &accepted), E_UNEXPECTED);
