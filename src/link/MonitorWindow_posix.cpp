@@ -114,7 +114,7 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     const int fd = ::open(fileNameUtf8.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) {
         const int error = errno;
-        throw Exception(CannotCreateFileMessage(fullName(), std::strerror(error)));
+        throw ESystemError(CannotCreateFileMessage(fullName(), std::strerror(error)), TFailureKind::File, error);
     }
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
@@ -123,8 +123,9 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const bool written =
         WriteLogDocument(FImpl->Log, &Decode1252, [fd](const std::string& piece) { return WriteAll(fd, piece); });
+    const int writeError = written ? 0 : errno;
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed) throw Exception("Failed to Save Stream");
+    if (!written || !closed) throw ESystemError("Failed to Save Stream", TFailureKind::File, written ? errno : writeError);
 }
 
 void TMonitorWindow::ClickClear() {
