@@ -46,7 +46,7 @@ WHOLE = "Type Error: {} Parameter must be a whole number, not "
 NUMBER = "Type Error: {} Parameter must be a number, not "
 # (member, arguments, the refused parameter's Python name, the start of the message)
 REFUSED = [
-    ("trigger", (Decimal("2.5"),), "channel", WHOLE.format("Channel") + "Decimal('2.5')."),
+    ("trigger", (Decimal("2.5"),), "channel", "Type Error: Channel Parameter must be a whole number, not Decimal('2.5')."),
     ("trigger", (Fraction(5, 2),), "channel", WHOLE.format("Channel") + "Fraction(5, 2)."),
     ("trigger", (Decimal("1.9999"),), "channel", WHOLE.format("Channel")),
     ("trigger", (Fraction(19, 10),), "channel", WHOLE.format("Channel")),
@@ -68,7 +68,8 @@ REFUSED = [
     ("set_channel_voltage", (1, True), "voltage", NUMBER.format("Voltage") + "the Boolean True."),
     ("set_channel_delay", (1, "0.5"), "delay", NUMBER.format("Delay") + "'0.5' (str)."),
     ("set_channel_delta_v", (1, quorlib.csBipolar), "step", NUMBER.format("DeltaV") + "ChannelShapes.csBipolar"),
-    ("change_channel_mode", (1, quorlib.csBipolar), "mode", WHOLE.format("Mode") + "ChannelShapes.csBipolar"),
+    ("change_channel_mode", (1, quorlib.csBipolar), "mode",
+     "Type Error: Mode Parameter must be a whole number, not ChannelShapes.csBipolar (a member of another enumeration)."),
     ("set_channel_shape", (1, quorlib.cmTrain), "shape", WHOLE.format("Shape") + "ChannelModes.cmTrain"),
     ("connect_channel", (1, 2.5), "channel2", WHOLE.format("Channel2")),
     ("copy_paradigm", (None,), "destination", WHOLE.format("DestParadigm")),
