@@ -279,8 +279,10 @@ PYBIND11_MODULE(_quorlib, m) {
         };
     };
     py::class_<TSelf>(m, "Pulsyn")
-        .def(py::init([](const std::optional<std::string>& port, py::handle timeout) {
-                 return new TSelf(port, NumberArgument(timeout, "timeout"));
+        .def(py::init([](py::handle port, py::handle timeout) {
+                 std::optional<std::string> named;
+                 if (!port.is_none()) named = py::cast(quor::python::FileNameArgument(port, "port")).cast<std::string>();
+                 return new TSelf(named, NumberArgument(timeout, "timeout"));
              }),
              py::arg("port") = py::none(), py::arg("timeout") = 15.0)
         .def("ChangeParadigm",

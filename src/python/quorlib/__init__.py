@@ -125,10 +125,9 @@ class Pulsyn(_quorlib.Pulsyn):
     __slots__ = ("_port_named", "_port")
 
     def __init__(self, port: Optional[Union[str, os.PathLike[str]]] = None, timeout: float = 15.0) -> None:
-        if port is not None and not isinstance(port, (str, os.PathLike)):
-            raise ArgumentError(f"Type Error: port Parameter must be text, not {port!r}.", "port")
-        named = os.fspath(port) if port is not None else _port_from_environment()
-        super().__init__(named, timeout)
+        named = port if port is not None else _port_from_environment()
+        super().__init__(named, timeout)  # refuses a port that is no text (ArgumentError)
+        named = os.fsdecode(named) if named is not None else None
         self._port: Optional[str] = named
         self._port_named = named is not None
 
