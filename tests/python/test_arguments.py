@@ -107,7 +107,8 @@ def test_anything_else_is_refused_naming_the_parameter_and_nothing_is_sent(sim, 
         pulsyn.SetChannelDelay(Channel=1, Delay=True)
     assert (raised.value.parameter, raised.value.member) == ("delay", "set_channel_delay")
     for wrong in (lambda: setattr(pulsyn, "timeout", "3"), lambda: setattr(pulsyn, "connected", "no"),
-                  lambda: quorlib.Pulsyn(port=7), lambda: quorlib.Pulsyn(timeout=True)):
+                  lambda: quorlib.Pulsyn(port=7), lambda: quorlib.Pulsyn(timeout=True),
+                  lambda: quorlib.Pulsyn(timeout=0), lambda: quorlib.Pulsyn(port="ttyACM0")):
         with pytest.raises(quorlib.ArgumentError):
             wrong()
     assert sim.frames() == []

@@ -7,16 +7,6 @@ import pytest
 import quorlib
 
 
-def test_a_refused_argument_is_a_ValueError_and_sends_nothing(sim, pulsyn):
-    for call in (lambda: pulsyn.Trigger(0), lambda: pulsyn.SetChannelDelay(1, 4000.0),
-                 lambda: pulsyn.SetChannelN(1, 12345), lambda: pulsyn.SetChannelVoltage(1, float("nan")),
-                 lambda: quorlib.Pulsyn(port="ttyACM0"), lambda: quorlib.Pulsyn(timeout=0)):
-        with pytest.raises(quorlib.ArgumentError) as raised:
-            call()
-        assert isinstance(raised.value, ValueError) and isinstance(raised.value, quorlib.Error)
-    assert sim.frames() == []
-
-
 def test_a_port_that_cannot_be_opened_is_an_OSError_with_errno_and_the_path(tmp_path):
     missing = str(tmp_path / "ttyACM9")
     with pytest.raises(quorlib.PortError) as raised:
@@ -50,12 +40,6 @@ def test_every_exception_class_survives_pickling_with_its_message_and_attributes
         assert type(copy) is type(error) and str(copy) == str(error) and vars(copy) == vars(error)
         assert (getattr(copy, "errno", None), getattr(copy, "filename", None)) == (
             getattr(error, "errno", None), getattr(error, "filename", None))
-
-
-def test_without_a_connection_commands_raise_NotConnectedError():
-    p = quorlib.Pulsyn(port="/dev/null/never")
-    with pytest.raises(quorlib.NotConnectedError, match=r"^Not connected to the stimulator: call Connect"):
-        p.Trigger(1)
 
 
 def test_a_reply_that_never_comes_is_a_TimeoutError_after_the_objects_timeout(sim, pulsyn):
