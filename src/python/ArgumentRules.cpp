@@ -67,6 +67,7 @@ TPassedArgument WholeOf(py::handle integer, py::handle value) {
 
 // What a whole-number parameter was given: an integer when the value is exactly whole.
 TPassedArgument PassedWhole(py::handle value, TMembers members) {
+    if (PyLong_CheckExact(value.ptr())) return WholeOf(value, value);  // the common case, neither bool nor member
     if (IsBoolean(value)) {
         TPassedArgument passed = TPassedArgument::Of(TPassedArgument::TKind::Boolean);
         passed.Boolean = PyObject_IsTrue(value.ptr()) == 1;
@@ -117,7 +118,7 @@ int32_t WholeNumberArgument(py::handle value, const char* parameter, TMembers me
 }
 
 double NumberArgument(py::handle value, const char* parameter) {
-    if (PyFloat_CheckExact(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    if (PyFloat_CheckExact(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());  // the common case
     TPassedArgument passed;
     if (IsBoolean(value) || IsSequence(value) || py::isinstance(value, py::module_::import("enum").attr("Enum"))) {
         passed = PassedWhole(value, TMembers::None);  // refused as there
