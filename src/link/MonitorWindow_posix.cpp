@@ -125,7 +125,9 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
         WriteLogDocument(FImpl->Log, &Decode1252, [fd](const std::string& piece) { return WriteAll(fd, piece); });
     const int writeError = written ? 0 : errno;
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed) throw ESystemError("Failed to Save Stream", TFailureKind::File, written ? errno : writeError);
+    if (!written || !closed) {
+        throw ESystemError("Failed to Save Stream", TFailureKind::File, written ? errno : writeError);
+    }
 }
 
 void TMonitorWindow::ClickClear() {

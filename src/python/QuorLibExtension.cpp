@@ -281,12 +281,16 @@ PYBIND11_MODULE(_quorlib, m) {
     py::class_<TSelf>(m, "Pulsyn")
         .def(py::init([](py::handle port, py::handle timeout) {
                  std::optional<std::string> named;
-                 if (!port.is_none()) named = py::cast(quor::python::FileNameArgument(port, "port")).cast<std::string>();
+                 if (!port.is_none()) {
+                     named = py::cast(quor::python::FileNameArgument(port, "port")).cast<std::string>();
+                 }
                  return new TSelf(named, NumberArgument(timeout, "timeout"));
              }),
              py::arg("port") = py::none(), py::arg("timeout") = 15.0)
         .def("ChangeParadigm",
-             [](TSelf& self, py::handle paradigm) { self.ChangeParadigm(WholeNumberArgument(paradigm, "ParadigmNumber")); })
+             [](TSelf& self, py::handle paradigm) {
+                 self.ChangeParadigm(WholeNumberArgument(paradigm, "ParadigmNumber"));
+             })
         .def("ChangeChannelMode",
              [](TSelf& self, py::handle channel, py::handle mode) {
                  const LONG number = WholeNumberArgument(channel, "Channel");
@@ -325,5 +329,7 @@ PYBIND11_MODULE(_quorlib, m) {
              })
         .def("_traffic_so_far", &TSelf::TrafficSoFar)
         .def("SaveSessionCommands",
-             [](TSelf& self, const py::object& path) { self.SaveSessionCommands(quor::python::FileNameArgument(path, "FileName")); });
+             [](TSelf& self, py::handle path) {
+                 self.SaveSessionCommands(quor::python::FileNameArgument(path, "FileName"));
+             });
 }

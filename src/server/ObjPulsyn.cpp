@@ -59,11 +59,10 @@ void RequireExactCount(int32_t count) {
             ? std::to_string(toward_zero) + " (" + std::to_string(away_from_zero) +
                   " is beyond the counts a call can pass)"
             : std::to_string(toward_zero) + " or " + std::to_string(away_from_zero);
-    throw EArgumentRefused("Range Error: N Value " + std::to_string(count) +
-                               " has more than four significant digits, which the stimulator cannot take exactly: "
-                               "use " +
-                               nearest + ".",
-                           "N");
+    const std::string message = "Range Error: N Value " + std::to_string(count) +
+                                " has more than four significant digits, which the stimulator cannot take exactly: "
+                                "use " + nearest + ".";
+    throw EArgumentRefused(message, "N");
 }
 
 // The value setters' parameters, by the letter of their command.
@@ -358,12 +357,12 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
                 Require(!(Value < 0 || Value > 3999), "Range Error: Delay Value must be between 0 and 3999s.", "Delay");
                 break;
             case 'D':
-                Require(!(Value < 0.000004 || Value > 3999), "Range Error: Duration Value must be between 4us and 3999s.",
-                        "Duration");
+                Require(!(Value < 0.000004 || Value > 3999),
+                        "Range Error: Duration Value must be between 4us and 3999s.", "Duration");
                 break;
             case 'I':
-                Require(!(Value < 0.00004 || Value > 3999), "Range Error: Interval Value must be between 40us and 3999s.",
-                        "Interval");
+                Require(!(Value < 0.00004 || Value > 3999),
+                        "Range Error: Interval Value must be between 40us and 3999s.", "Interval");
                 break;
             case 'N':
                 RequireExactCount(static_cast<int32_t>(Value));  // a 32-bit count, held exactly
@@ -371,7 +370,8 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
             default:
                 break;
         }
-        const std::string command = Letter + std::to_string(Channel) + EncodeDeviceNumber(Value, ValueParameter(Letter));
+        const std::string command =
+            Letter + std::to_string(Channel) + EncodeDeviceNumber(Value, ValueParameter(Letter));
         *Result = CommandSucceeded(command) ? VARIANT_TRUE : VARIANT_FALSE;
     });
 }
