@@ -10,7 +10,9 @@ COM7       the stimulator's port (on Linux COM7 is the device in the environment
            in the current folder). The file is a Rich Text Format document.
 --monitor  also show that record as it grows (the logger quorlib.traffic, on standard error).
 
-The calls are those of session_win32com.py; only the line that makes the object differs.
+The calls are those of session_win32com.py under their Python names; the automation names
+(p.ChangeParadigm, p.SetChannelDelay, ...) work here too, so that script runs by changing only
+the line that makes the object.
 Install quorlib once: pip install --user --no-build-isolation . (in the source folder).
 Two stimulators: make one object per port, quorlib.Pulsyn(port=...) each; each object sends
 only to its own device.
@@ -58,7 +60,7 @@ def connected_stimulator(port: Optional[str]) -> quorlib.Pulsyn:
     print("Connecting to the stimulator...")
     try:
         p = quorlib.Pulsyn(port=port)  # on Windows: win32com.client.Dispatch("QuorLib.Pulsyn")
-        if p.Connect():
+        if p.connect():
             return p
     except quorlib.PortError as error:  # an OSError: no such device, no permission, in use
         sys.exit(f"Cannot open the stimulator's port: {error}")
@@ -71,47 +73,47 @@ def connected_stimulator(port: Optional[str]) -> quorlib.Pulsyn:
 with connected_stimulator(port) as p:
     print("Connected.")
     if show_monitor:
-        p.ShowMonitor()
+        p.show_monitor()
 
     print("Programming paradigm 2:")
-    p.ChangeParadigm(2)
+    p.change_paradigm(2)
     done("ChangeParadigm 2")
-    p.ClearParadigm()
+    p.clear_paradigm()
     done("ClearParadigm (all channels off)")
 
     # Channel 1: a train of 10 bipolar pulses, 0.4 ms long, every 50 ms, 25 ms after the
     # trigger, starting at 2.5 V and growing by 0.1 V from pulse to pulse.
-    p.ChangeChannelMode(1, quorlib.cmTrain)
+    p.change_channel_mode(1, quorlib.cmTrain)
     done("ChangeChannelMode 1, cmTrain")
-    report("SetChannelShape 1, csBipolar", p.SetChannelShape(1, quorlib.csBipolar))
-    report("SetChannelDelay 1, 0.025 s", p.SetChannelDelay(1, 0.025))
-    report("SetChannelDuration 1, 0.0004 s", p.SetChannelDuration(1, 0.0004))
-    report("SetChannelInterval 1, 0.05 s", p.SetChannelInterval(1, 0.05))
-    report("SetChannelN 1, 10 pulses", p.SetChannelN(1, 10))
-    report("SetChannelVoltage 1, 2.5 V", p.SetChannelVoltage(1, 2.5))
-    report("SetChannelDeltaV 1, 0.1 V", p.SetChannelDeltaV(1, 0.1))
+    report("SetChannelShape 1, csBipolar", p.set_channel_shape(1, quorlib.csBipolar))
+    report("SetChannelDelay 1, 0.025 s", p.set_channel_delay(1, 0.025))
+    report("SetChannelDuration 1, 0.0004 s", p.set_channel_duration(1, 0.0004))
+    report("SetChannelInterval 1, 0.05 s", p.set_channel_interval(1, 0.05))
+    report("SetChannelN 1, 10 pulses", p.set_channel_n(1, 10))
+    report("SetChannelVoltage 1, 2.5 V", p.set_channel_voltage(1, 2.5))
+    report("SetChannelDeltaV 1, 0.1 V", p.set_channel_delta_v(1, 0.1))
 
     # Channel 2: one monopolar pulse of 1 ms, 10 ms after its trigger, -1.25 V, step -0.05 V.
-    p.ChangeChannelMode(2, quorlib.cmTrig)
+    p.change_channel_mode(2, quorlib.cmTrig)
     done("ChangeChannelMode 2, cmTrig")
-    report("SetChannelShape 2, csMonopolar", p.SetChannelShape(2, quorlib.csMonopolar))
-    report("SetChannelDelay 2, 0.01 s", p.SetChannelDelay(2, 0.01))
-    report("SetChannelDuration 2, 0.001 s", p.SetChannelDuration(2, 0.001))
-    report("SetChannelVoltage 2, -1.25 V", p.SetChannelVoltage(2, -1.25))
-    report("SetChannelDeltaV 2, -0.05 V", p.SetChannelDeltaV(2, -0.05))
+    report("SetChannelShape 2, csMonopolar", p.set_channel_shape(2, quorlib.csMonopolar))
+    report("SetChannelDelay 2, 0.01 s", p.set_channel_delay(2, 0.01))
+    report("SetChannelDuration 2, 0.001 s", p.set_channel_duration(2, 0.001))
+    report("SetChannelVoltage 2, -1.25 V", p.set_channel_voltage(2, -1.25))
+    report("SetChannelDeltaV 2, -0.05 V", p.set_channel_delta_v(2, -0.05))
 
     # Join channel 2 to channel 1 (a trigger of 1 then starts 2 as well), fire, separate them.
-    p.ConnectChannel(1, 2)
+    p.connect_channel(1, 2)
     done("ConnectChannel 1, 2")
-    p.Trigger(1)
+    p.trigger(1)
     done("Trigger 1")
-    p.DisconnectChannel(1, 2)
+    p.disconnect_channel(1, 2)
     done("DisconnectChannel 1, 2")
-    p.Trigger(2)
+    p.trigger(2)
     done("Trigger 2")
 
     # Keep a copy of the whole paradigm as paradigm 3.
-    p.CopyParadigm(3)
+    p.copy_paradigm(3)
     done("CopyParadigm 3")
 
     # A mistake: there is no channel 10. QuorLib refuses it before anything reaches the
@@ -120,15 +122,15 @@ with connected_stimulator(port) as p:
     # cable), quorlib.NoReplyError (a TimeoutError: no answer within p.timeout seconds).
     print("A deliberate mistake:")
     try:
-        p.SetChannelDelay(10, 0.5)
+        p.set_channel_delay(10, 0.5)
         print("  SetChannelDelay 10, 0.5 s: unexpectedly accepted")
         refused += 1
     except quorlib.ArgumentError as error:
         print(f"  SetChannelDelay 10, 0.5 s: quorlib.ArgumentError: {error}")
 
-    p.SaveSessionCommands(log_file)
+    p.save_session_commands(log_file)
     done(f"SaveSessionCommands {log_file}")
-# The end of the with-block disconnected, as p.Connected = False does.
+# The end of the with-block disconnected, as p.connected = False does.
 done("Disconnected")
 
 if refused:

@@ -18,7 +18,7 @@ packages=(
   wine64 wine32:i386 wine64-tools libwine-dev fonts-wine
   gcc-multilib
   xvfb xauth socat python3 locales
-  python3-serial
+  python3-serial python3-numpy
   nlohmann-json3-dev
   nsis python3-markdown
 )

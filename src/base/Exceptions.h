@@ -18,6 +18,7 @@ enum class TFailureKind {
     PortLost,      // the connected device went away
     NoReply,       // the stimulator did not answer in time (only where the client asks for it)
     Interrupted,   // the client's interrupt check stopped a wait
+    File,          // a file the library was asked to write could not be; SystemErrorCode says why
 };
 
 class Exception : public std::runtime_error {
@@ -31,9 +32,33 @@ public:
     // Automation status that the exception asks the automation boundary to return
     // instead of the generic failure; 0 when it carries none.
     virtual int32_t StatusCode() const { return 0; }
+    // The parameter a refused argument was passed for, by its automation name ("Channel");
+    // empty when the failure concerns no single parameter.
+    virtual std::string Parameter() const { return {}; }
 
 private:
     TFailureKind FKind;
+};
+
+// An argument the library refuses before anything is sent, with the parameter it was for.
+class EArgumentRefused : public Exception {
+public:
+    EArgumentRefused(const std::string& message, std::string parameter)
+        : Exception(message, TFailureKind::Refused), FParameter(std::move(parameter)) {}
+    std::string Parameter() const override { return FParameter; }
+
+private:
+    std::string FParameter;
+};
+
+// A failure the system reported, with its error code (errno natively).
+class ESystemError : public Exception {
+public:
+    ESystemError(const std::string& message, TFailureKind kind, int32_t code) : Exception(message, kind), FCode(code) {}
+    int32_t SystemErrorCode() const override { return FCode; }
+
+private:
+    int32_t FCode;
 };
 
 // Text that is not a number of the expected kind.

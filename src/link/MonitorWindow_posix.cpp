@@ -152,12 +152,15 @@ void TMonitorWindow::Save(const std::string& fileNameUtf8) {
     }
     if (fd < 0) {
         const int error = errno;
-        throw Exception(CannotCreateFileMessage(fullName(), std::strerror(error)));
+        throw ESystemError(CannotCreateFileMessage(fullName(), std::strerror(error)), TFailureKind::File, error);
     }
     const bool written =
         WriteLogDocument(FImpl->Log, &Decode1252, [fd](const std::string& piece) { return WriteAll(fd, piece); });
+    const int writeError = written ? 0 : errno;
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed) throw Exception("Failed to Save Stream");
+    if (!written || !closed) {
+        throw ESystemError("Failed to Save Stream", TFailureKind::File, written ? errno : writeError);
+    }
 }
 
 void TMonitorWindow::ClickClear() {

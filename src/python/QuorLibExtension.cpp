@@ -28,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "ArgumentRules.h"
 #include "base/MainThread.h"
 #include "link/CommUnit.h"
 #include "link/PortNames.h"
@@ -60,6 +61,7 @@ py::object ErrorClass(quor::TFailureKind kind) {
         case quor::TFailureKind::NotConnected: return errors.attr("NotConnectedError");
         case quor::TFailureKind::PortLost: return errors.attr("PortLostError");
         case quor::TFailureKind::NoReply: return errors.attr("NoReplyError");
+        case quor::TFailureKind::File: return errors.attr("LogFileError");
         default: return errors.attr("Error");
     }
 }
@@ -71,9 +73,16 @@ py::object ErrorClass(quor::TFailureKind kind) {
         pendingSignal.reset();
         throw signal;
     }
-    py::object error = info.Kind == quor::TFailureKind::Port
-                           ? ErrorClass(info.Kind)(info.Description, info.SystemErrorCode)
-                           : ErrorClass(info.Kind)(info.Description);
+    // The system's error number of a port or file failure comes first, as OSError takes it.
+    py::object error;
+    if (info.Kind == quor::TFailureKind::Port || info.Kind == quor::TFailureKind::File) {
+        error = ErrorClass(info.Kind)(info.SystemErrorCode ? py::int_(info.SystemErrorCode) : py::object(py::none()),
+                                      info.Description);
+    } else if (info.Kind == quor::TFailureKind::Refused && !info.Parameter.empty()) {
+        error = ErrorClass(info.Kind)(info.Description, py::arg("parameter") = info.Parameter);
+    } else {
+        error = ErrorClass(info.Kind)(info.Description);
+    }
     PyErr_SetObject(error.get_type().ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -206,12 +215,6 @@ private:
     double FTimeout = 15;
 };
 
-// A path given as str, bytes or os.PathLike, as the automation string the member takes.
-std::u16string FileNameArgument(const py::object& path) {
-    const py::str name = py::module_::import("os").attr("fsdecode")(path);
-    return name.cast<std::u16string>();
-}
-
 }  // namespace
 
 PYBIND11_MODULE(_quorlib, m) {
@@ -257,30 +260,76 @@ PYBIND11_MODULE(_quorlib, m) {
         return request.Device.empty() ? quor::PortDeviceName(request.Number) : request.Device;
     });
 
-    py::class_<TPythonPulsyn>(m, "Pulsyn")
-        .def(py::init<const std::optional<std::string>&, double>(), py::arg("port") = py::none(),
-             py::arg("timeout") = 15.0)
-        .def("ChangeParadigm", &TPythonPulsyn::ChangeParadigm, py::arg("ParadigmNumber"))
-        .def("ChangeChannelMode", &TPythonPulsyn::ChangeChannelMode, py::arg("Channel"), py::arg("Mode"))
-        .def_property("Connected", &TPythonPulsyn::GetConnected, &TPythonPulsyn::SetConnected)
-        .def_property("timeout", &TPythonPulsyn::Timeout, &TPythonPulsyn::SetTimeout)
-        .def_property_readonly("port_name", &TPythonPulsyn::PortName)
-        .def("Connect", &TPythonPulsyn::Connect)
-        .def("ClearParadigm", &TPythonPulsyn::ClearParadigm)
-        .def("CopyParadigm", &TPythonPulsyn::CopyParadigm, py::arg("DestParadigm"))
-        .def("Trigger", &TPythonPulsyn::Trigger, py::arg("Channel"))
-        .def("ConnectChannel", &TPythonPulsyn::ConnectChannel, py::arg("Channel1"), py::arg("Channel2"))
-        .def("DisconnectChannel", &TPythonPulsyn::DisconnectChannel, py::arg("Channel1"), py::arg("Channel2"))
-        .def("SetChannelDelay", &TPythonPulsyn::SetChannelDelay, py::arg("Channel"), py::arg("Delay"))
-        .def("SetChannelDuration", &TPythonPulsyn::SetChannelDuration, py::arg("Channel"), py::arg("Duration"))
-        .def("SetChannelInterval", &TPythonPulsyn::SetChannelInterval, py::arg("Channel"), py::arg("Interval"))
-        .def("SetChannelN", &TPythonPulsyn::SetChannelN, py::arg("Channel"), py::arg("N"))
-        .def("SetChannelVoltage", &TPythonPulsyn::SetChannelVoltage, py::arg("Channel"), py::arg("Voltage"))
-        .def("SetChannelDeltaV", &TPythonPulsyn::SetChannelDeltaV, py::arg("Channel"), py::arg("DeltaV"))
-        .def("SetChannelShape", &TPythonPulsyn::SetChannelShape, py::arg("Channel"), py::arg("Shape"))
-        .def("_traffic_so_far", &TPythonPulsyn::TrafficSoFar)
-        .def(
-            "SaveSessionCommands",
-            [](TPythonPulsyn& self, const py::object& path) { self.SaveSessionCommands(FileNameArgument(path)); },
-            py::arg("FileName"));
+    // Every argument is taken as a Python object and judged by ArgumentRules.h, so that a
+    // wrong one raises quorlib.ArgumentError naming its parameter.
+    using quor::python::NumberArgument;
+    using quor::python::TMembers;
+    using quor::python::WholeNumberArgument;
+    using TSelf = TPythonPulsyn;
+    const auto value_setter = [](bool (TSelf::*member)(LONG, double), const char* parameter) {
+        return [member, parameter](TSelf& self, py::handle channel, py::handle value) {
+            const LONG number = WholeNumberArgument(channel, "Channel");
+            return (self.*member)(number, NumberArgument(value, parameter));
+        };
+    };
+    const auto channel_pair = [](void (TSelf::*member)(LONG, LONG)) {
+        return [member](TSelf& self, py::handle channel1, py::handle channel2) {
+            const LONG first = WholeNumberArgument(channel1, "Channel1");
+            (self.*member)(first, WholeNumberArgument(channel2, "Channel2"));
+        };
+    };
+    py::class_<TSelf>(m, "Pulsyn")
+        .def(py::init([](py::handle port, py::handle timeout) {
+                 std::optional<std::string> named;
+                 if (!port.is_none()) {
+                     named = py::cast(quor::python::FileNameArgument(port, "port")).cast<std::string>();
+                 }
+                 return new TSelf(named, NumberArgument(timeout, "timeout"));
+             }),
+             py::arg("port") = py::none(), py::arg("timeout") = 15.0)
+        .def("ChangeParadigm",
+             [](TSelf& self, py::handle paradigm) {
+                 self.ChangeParadigm(WholeNumberArgument(paradigm, "ParadigmNumber"));
+             })
+        .def("ChangeChannelMode",
+             [](TSelf& self, py::handle channel, py::handle mode) {
+                 const LONG number = WholeNumberArgument(channel, "Channel");
+                 self.ChangeChannelMode(number, WholeNumberArgument(mode, "Mode", TMembers::ChannelModes));
+             })
+        .def_property(
+            "Connected", &TSelf::GetConnected,
+            [](TSelf& self, py::handle value) { self.SetConnected(quor::python::BooleanArgument(value, "Connected")); })
+        .def_property(
+            "timeout", &TSelf::Timeout,
+            [](TSelf& self, py::handle seconds) { self.SetTimeout(NumberArgument(seconds, "timeout")); })
+        .def_property_readonly("port_name", &TSelf::PortName)
+        .def("Connect", &TSelf::Connect)
+        .def("ClearParadigm", &TSelf::ClearParadigm)
+        .def("CopyParadigm",
+             [](TSelf& self, py::handle destination) {
+                 self.CopyParadigm(WholeNumberArgument(destination, "DestParadigm"));
+             })
+        .def("Trigger", [](TSelf& self, py::handle channel) { self.Trigger(WholeNumberArgument(channel, "Channel")); })
+        .def("ConnectChannel", channel_pair(&TSelf::ConnectChannel))
+        .def("DisconnectChannel", channel_pair(&TSelf::DisconnectChannel))
+        .def("SetChannelDelay", value_setter(&TSelf::SetChannelDelay, "Delay"))
+        .def("SetChannelDuration", value_setter(&TSelf::SetChannelDuration, "Duration"))
+        .def("SetChannelInterval", value_setter(&TSelf::SetChannelInterval, "Interval"))
+        .def("SetChannelN",
+             [](TSelf& self, py::handle channel, py::handle count) {
+                 const LONG number = WholeNumberArgument(channel, "Channel");
+                 return self.SetChannelN(number, WholeNumberArgument(count, "N"));
+             })
+        .def("SetChannelVoltage", value_setter(&TSelf::SetChannelVoltage, "Voltage"))
+        .def("SetChannelDeltaV", value_setter(&TSelf::SetChannelDeltaV, "DeltaV"))
+        .def("SetChannelShape",
+             [](TSelf& self, py::handle channel, py::handle shape) {
+                 const LONG number = WholeNumberArgument(channel, "Channel");
+                 return self.SetChannelShape(number, WholeNumberArgument(shape, "Shape", TMembers::ChannelShapes));
+             })
+        .def("_traffic_so_far", &TSelf::TrafficSoFar)
+        .def("SaveSessionCommands",
+             [](TSelf& self, py::handle path) {
+                 self.SaveSessionCommands(quor::python::FileNameArgument(path, "FileName"));
+             });
 }

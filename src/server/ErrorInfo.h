@@ -20,10 +20,11 @@ struct TErrorInfoRecord {
     std::string Source;
     std::string Description;
     TFailureKind Kind = TFailureKind::General;
-    int32_t SystemErrorCode = 0;  // errno behind a port failure; 0 when none
+    int32_t SystemErrorCode = 0;  // errno behind a port or file failure; 0 when none
+    std::string Parameter;        // the refused argument's parameter ("Channel"); empty when none
 };
-// Records the kind of the failure just reported (after SetPulsynErrorInfo).
-void SetFailureDetails(TFailureKind kind, int32_t systemErrorCode);
+// Records the details of the failure just reported (after SetPulsynErrorInfo).
+void SetFailureDetails(TFailureKind kind, int32_t systemErrorCode, const std::string& parameter = {});
 // The record of the last failure on this thread; empty strings when none.
 const TErrorInfoRecord& LastErrorInfo();
 void ClearErrorInfo();

@@ -35,6 +35,7 @@ std::string Quoted(const std::string& text) {
 // What was passed, as the message names it.
 std::string Described(const TPassedArgument& passed, const TNumberFormat& format, bool textIsNumber) {
     using TKind = TPassedArgument::TKind;
+    if (!passed.Shown.empty()) return passed.Shown;
     switch (passed.Kind) {
         case TKind::Integer: return std::to_string(passed.Integer);
         case TKind::Real: return passed.Exact.empty() ? ShortestText(passed.Real) : passed.Exact;

@@ -48,6 +48,9 @@ struct TPassedArgument {
     std::string Exact;
     bool Boolean = false;
     int VariantType = 0;
+    // How the caller's own language writes the value, where a message should show it so
+    // (Python's Decimal('2.5')); empty: the message describes it by its kind.
+    std::string Shown;
 
     static TPassedArgument OfInteger(int64_t value);
     static TPassedArgument OfReal(double value);

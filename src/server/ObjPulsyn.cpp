@@ -34,8 +34,8 @@ bool InRange(int32_t value, uint32_t low, uint32_t high) {
     return v >= low && v <= high;
 }
 
-void Require(bool condition, const char* message) {
-    if (!condition) throw Exception(message, TFailureKind::Refused);
+void Require(bool condition, const char* message, const char* parameter) {
+    if (!condition) throw EArgumentRefused(message, parameter);
 }
 
 constexpr char kModeLetters[] = {'O', 'F', 'N', 'G', 'C', 'T', 'W'};
@@ -59,10 +59,22 @@ void RequireExactCount(int32_t count) {
             ? std::to_string(toward_zero) + " (" + std::to_string(away_from_zero) +
                   " is beyond the counts a call can pass)"
             : std::to_string(toward_zero) + " or " + std::to_string(away_from_zero);
-    throw Exception("Range Error: N Value " + std::to_string(count) +
-                        " has more than four significant digits, which the stimulator cannot take exactly: use " +
-                        nearest + ".",
-                    TFailureKind::Refused);
+    const std::string message = "Range Error: N Value " + std::to_string(count) +
+                                " has more than four significant digits, which the stimulator cannot take exactly: "
+                                "use " + nearest + ".";
+    throw EArgumentRefused(message, "N");
+}
+
+// The value setters' parameters, by the letter of their command.
+const char* ValueParameter(char letter) {
+    switch (letter) {
+        case 'L': return "Delay";
+        case 'D': return "Duration";
+        case 'I': return "Interval";
+        case 'N': return "N";
+        case 'V': return "Voltage";
+        default: return "DeltaV";
+    }
 }
 
 const char* const kNotConnected = "Not connected to the stimulator: call Connect (or set Connected to True) first.";
@@ -92,18 +104,18 @@ HRESULT ReportFailure(const std::string& message, int32_t status) {
 HRESULT ReportFailure(const Exception& failure) {
     const HRESULT status = ReportFailure(failure.Message(), failure.StatusCode());
 #ifndef _WIN32
-    SetFailureDetails(failure.Kind(), failure.SystemErrorCode());
+    SetFailureDetails(failure.Kind(), failure.SystemErrorCode(), failure.Parameter());
 #endif
     return status;
 }
 
-std::string EncodeDeviceNumber(double Value) {
+std::string EncodeDeviceNumber(double Value, const char* Parameter) {
     try {
         TQuorValue value;
         value.SetAsDouble(Value);
         return value.PulsynValue();
     } catch (const Exception& e) {
-        throw Exception(e.Message(), TFailureKind::Refused);  // a value refused before any traffic
+        throw EArgumentRefused(e.Message(), Parameter);  // a value refused before any traffic
     }
 }
 
@@ -133,7 +145,7 @@ std::shared_ptr<TfrmComm> TPulsyn::Window() const {
 }
 
 void TPulsyn::CheckChannel(LONG Channel) {
-    Require(InRange(Channel, 1, 9), "Channel Error: Channel Parameter must be between 1 and 9.");
+    Require(InRange(Channel, 1, 9), "Channel Error: Channel Parameter must be between 1 and 9.", "Channel");
 }
 
 bool TPulsyn::CommandSucceeded(const std::string& Command) const {
@@ -256,7 +268,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
 HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
     return Guarded([&] {
         Require(InRange(ParadigmNumber, 1, 9),
-                "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.");
+                "ChangeParadigm Error: ParadigmNumber Parameter must be between 1 and 9.", "ParadigmNumber");
         Window()->Dialogue("Y" + std::to_string(ParadigmNumber));
     });
 }
@@ -264,7 +276,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
 HRESULT STDMETHODCALLTYPE TPulsyn::ChangeChannelMode(LONG Channel, ChannelModes Mode) {
     return Guarded([&] {
         CheckChannel(Channel);
-        Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.");
+        Require(InRange(Mode, 0, 6), "ChannelMode Error: Wrong Mode Parameter.", "Mode");
         Window()->Dialogue(std::string("M") + kModeLetters[Mode] + std::to_string(Channel));
     });
 }
@@ -280,8 +292,9 @@ HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
         if (reply.empty()) throw Exception("CopyParadigm Error: Cannot read current paradigm number.");
         // The fourth character is the paradigm digit of the reply "OK.3".
         const int32_t current = StrToInt(reply.size() > 3 ? reply.substr(3, 1) : std::string());
-        Require(InRange(DestParadigm, 1, 9), "CopyParadigm Error: Paradigm Parameter must be between 1 and 9.");
-        Require(DestParadigm != current, "CopyParadigm Error: Cannot copy paradigm to itself.");
+        Require(InRange(DestParadigm, 1, 9), "CopyParadigm Error: Paradigm Parameter must be between 1 and 9.",
+                "DestParadigm");
+        Require(DestParadigm != current, "CopyParadigm Error: Cannot copy paradigm to itself.", "DestParadigm");
         window->SendCommand("C" + std::to_string(current) + std::to_string(DestParadigm));
     });
 }
@@ -296,9 +309,9 @@ HRESULT STDMETHODCALLTYPE TPulsyn::Trigger(LONG Channel) {
 // Joining ("X") and separating ("Z") two channels: the first is 1 to 9, the second 1 to 12
 // (10 to 12 go out as the hexadecimal digits A to C), and never the same channel.
 void TPulsyn::LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage) {
-    Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.");
-    Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.");
-    Require(Channel1 != Channel2, SameChannelMessage);
+    Require(InRange(Channel1, 1, 9), "Error: First Parameter must be between 1 and 9.", "Channel1");
+    Require(InRange(Channel2, 1, 12), "Error: Second Parameter must be between 1 and 12.", "Channel2");
+    Require(Channel1 != Channel2, SameChannelMessage, "Channel2");
     Window()->Dialogue(Letter + IntToHex(static_cast<uint32_t>(Channel1)) + IntToHex(static_cast<uint32_t>(Channel2)));
 }
 
@@ -317,7 +330,7 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SetChannelShape(LONG Channel, ChannelShapes S
     if (!Value) return NullResultPointer("SetChannelShape");
     return Guarded([&] {
         CheckChannel(Channel);
-        Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.");
+        Require(InRange(Shape, 0, 2), "ChannelShape Error: Wrong Shape Parameter.", "Shape");
         const bool ok = CommandSucceeded("S" + std::to_string(Channel) + kShapeLetters[Shape]);
         *Value = ok ? VARIANT_TRUE : VARIANT_FALSE;
     });
@@ -341,13 +354,15 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
         CheckChannel(Channel);
         switch (Letter) {
             case 'L':
-                Require(!(Value < 0 || Value > 3999), "Range Error: Delay Value must be between 0 and 3999s.");
+                Require(!(Value < 0 || Value > 3999), "Range Error: Delay Value must be between 0 and 3999s.", "Delay");
                 break;
             case 'D':
-                Require(!(Value < 0.000004 || Value > 3999), "Range Error: Duration Value must be between 4us and 3999s.");
+                Require(!(Value < 0.000004 || Value > 3999),
+                        "Range Error: Duration Value must be between 4us and 3999s.", "Duration");
                 break;
             case 'I':
-                Require(!(Value < 0.00004 || Value > 3999), "Range Error: Interval Value must be between 40us and 3999s.");
+                Require(!(Value < 0.00004 || Value > 3999),
+                        "Range Error: Interval Value must be between 40us and 3999s.", "Interval");
                 break;
             case 'N':
                 RequireExactCount(static_cast<int32_t>(Value));  // a 32-bit count, held exactly
@@ -355,7 +370,8 @@ HRESULT TPulsyn::SetChannelValue(LONG Channel, char Letter, double Value, VARIAN
             default:
                 break;
         }
-        const std::string command = Letter + std::to_string(Channel) + EncodeDeviceNumber(Value);
+        const std::string command =
+            Letter + std::to_string(Channel) + EncodeDeviceNumber(Value, ValueParameter(Letter));
         *Result = CommandSucceeded(command) ? VARIANT_TRUE : VARIANT_FALSE;
     });
 }
@@ -389,7 +405,17 @@ HRESULT STDMETHODCALLTYPE TPulsyn::SaveSessionCommands(BSTR FileName) {
 }
 
 HRESULT TPulsyn::SaveSessionCommands(std::u16string_view FileName) {
-    return Guarded([&] { MonitorWindow()->SaveSessionCommands(LogFileNameFromUtf16(FileName)); });
+    return Guarded([&] {
+        const std::shared_ptr<TfrmComm> window = MonitorWindow();
+        try {
+            window->SaveSessionCommands(LogFileNameFromUtf16(FileName));
+        } catch (const Exception& e) {
+            // Past the connection, every failure is the file's: a name that names no file on
+            // disk, or a file that could not be made or written.
+            if (e.Kind() != TFailureKind::General) throw;
+            throw ESystemError(e.Message(), TFailureKind::File, e.SystemErrorCode());
+        }
+    });
 }
 
 }  // namespace quor

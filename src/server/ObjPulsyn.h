@@ -53,8 +53,9 @@ protected:
 // command) is destroyed when that returns.
 extern std::shared_ptr<TfrmComm> frmComm;
 
-// The device number text (e.g. +25.00E-3) of a value; raises for values without one.
-std::string EncodeDeviceNumber(double Value);
+// The device number text (e.g. +25.00E-3) of a value; raises for values without one, naming
+// the parameter the value was passed for.
+std::string EncodeDeviceNumber(double Value, const char* Parameter = "");
 
 // Runs a member's body under the automation boundary: S_OK when it completes, otherwise a
 // failed status with the thread's error information set from the failure.

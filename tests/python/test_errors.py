@@ -1,27 +1,20 @@
 """The exception classes Python code catches, and the reply wait (timeout=)."""
 import errno
+import pickle
 
 import pytest
 
 import quorlib
 
 
-def test_a_refused_argument_is_a_ValueError_and_sends_nothing(sim, pulsyn):
-    for call in (lambda: pulsyn.Trigger(0), lambda: pulsyn.SetChannelDelay(1, 4000.0),
-                 lambda: pulsyn.SetChannelN(1, 12345), lambda: pulsyn.SetChannelVoltage(1, float("nan")),
-                 lambda: quorlib.Pulsyn(port="ttyACM0"), lambda: quorlib.Pulsyn(timeout=0)):
-        with pytest.raises(quorlib.ArgumentError) as raised:
-            call()
-        assert isinstance(raised.value, ValueError) and isinstance(raised.value, quorlib.Error)
-    assert sim.frames() == []
-
-
 def test_a_port_that_cannot_be_opened_is_an_OSError_with_errno_and_the_path(tmp_path):
     missing = str(tmp_path / "ttyACM9")
     with pytest.raises(quorlib.PortError) as raised:
-        quorlib.Pulsyn(port=missing).Connect()
-    assert isinstance(raised.value, OSError) and raised.value.errno == errno.ENOENT
-    assert missing in str(raised.value) and "(Error: 2)" in str(raised.value)
+        quorlib.Pulsyn(port=missing).connect()
+    error = raised.value
+    assert isinstance(error, OSError) and error.errno == errno.ENOENT
+    assert missing in str(error) and "(Error: 2)" in str(error)
+    assert (error.port, error.member) == (missing, "connect")
 
     not_a_tty = tmp_path / "plain-file"
     not_a_tty.write_text("")
@@ -32,10 +25,21 @@ def test_a_port_that_cannot_be_opened_is_an_OSError_with_errno_and_the_path(tmp_
         assert "dialout" in str(raised.value)
 
 
-def test_without_a_connection_commands_raise_NotConnectedError():
-    p = quorlib.Pulsyn(port="/dev/null/never")
-    with pytest.raises(quorlib.NotConnectedError, match=r"^Not connected to the stimulator: call Connect"):
-        p.Trigger(1)
+def test_every_exception_class_survives_pickling_with_its_message_and_attributes():
+    made = [quorlib.Error("failed"), quorlib.ArgumentError("refused", "channel"),
+            quorlib.PortError(errno.ENOENT, "no such port"), quorlib.PortError(None, "transfer failed"),
+            quorlib.LogFileError(errno.EACCES, "Cannot create file", "/root/log.rtf"),
+            quorlib.NotConnectedError("connect first"), quorlib.PortLostError("gone"), quorlib.NoReplyError("silent")]
+    classes = {c for c in vars(quorlib).values() if isinstance(c, type) and issubclass(c, quorlib.Error)}
+    assert {type(e) for e in made} == classes
+    for error in made:
+        error.port, error.member = "COM7", "trigger"
+        if isinstance(error, quorlib.NoReplyError):
+            error.waited = 0.3
+        copy = pickle.loads(pickle.dumps(error))
+        assert type(copy) is type(error) and str(copy) == str(error) and vars(copy) == vars(error)
+        assert (getattr(copy, "errno", None), getattr(copy, "filename", None)) == (
+            getattr(error, "errno", None), getattr(error, "filename", None))
 
 
 def test_a_reply_that_never_comes_is_a_TimeoutError_after_the_objects_timeout(sim, pulsyn):
@@ -45,6 +49,8 @@ def test_a_reply_that_never_comes_is_a_TimeoutError_after_the_objects_timeout(si
         with pytest.raises(quorlib.NoReplyError) as raised:
             pulsyn.SetChannelVoltage(1, 2.0)
         assert isinstance(raised.value, TimeoutError)
+        assert (raised.value.waited, raised.value.member, raised.value.port) == (
+            0.3, "set_channel_voltage", pulsyn.port_name)
         assert str(raised.value).startswith('The stimulator did not answer "V1+2.000E+0" within 0.3 s')
         with pytest.raises(quorlib.NoReplyError):
             pulsyn.ChangeParadigm(3)
