@@ -15,7 +15,8 @@
 #
 # and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
 # for 64-bit Windows, which carries the same files but the Linux simulator and the Linux-only
-# example (installer/file-lists.sh).
+# example (installer/file-lists.sh), and the same files as a Windows Installer package for
+# managed machines, dist/QuorLib-<version>.msi (msitools' wixl, installer/QuorLib.wxs).
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail
@@ -26,6 +27,7 @@ version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 copyright=$(sed -n 's/^set(QUOR_COPYRIGHT "\(.*\)")$/\1/p' CMakeLists.txt)
 out=dist/QuorLib-$version
 installer=dist/QuorLib-Setup-$version.exe
+msi=dist/QuorLib-$version.msi
 
 ./scripts/setup.sh >/dev/null
 # As many compile jobs as the machine has processors, unless the environment says.
@@ -67,6 +69,14 @@ rm -f "$installer"
 makensis -V2 -DVERSION="$numbers" -DCOPYRIGHT="$copyright" -DRELEASE="$out" -DLISTS="$PWD/build/installer" \
     -DOUTFILE="$PWD/$installer" installer/QuorLib.nsi
 
+echo "release: building $msi"
+# wixl takes the files' names relative to where it runs: it runs in dist/.
+installer/msi-files.py "$out" build/installer
+rm -f "$msi"
+(cd dist && wixl -a x64 -D Version="$version" -D Release="QuorLib-$version" -I ../build/installer \
+    -o "QuorLib-$version.msi" ../installer/QuorLib.wxs)
+
 echo "release: $out"
 (cd "$out" && find . -type f | sort | while read -r f; do printf '  %-36s %9s bytes\n' "${f#./}" "$(stat -c %s "$f")"; done)
 printf 'release: %s, %s bytes\n' "$installer" "$(stat -c %s "$installer")"
+printf 'release: %s, %s bytes\n' "$msi" "$(stat -c %s "$msi")"

@@ -9,7 +9,8 @@
 #   2. the files (the guide and the reference as HTML pages too), the Start-menu entries, the
 #      entry of the installed programs, and the class registered in the mode's hive only, each
 #      bitness's class naming its own DLL;
-#   3. machine-wide: the example VBScript session, run from the installed folder, through the
+#   3. machine-wide: the example VBScript session, run from the installed folder as a user
+#      would (no log name given: the log goes to the user's Documents folder), through the
 #      installed DLL of each bitness this machine can run (cscript of System32, SysWOW64)
 #      against the simulated stimulator. (Wine's COM does not create objects from a per-user
 #      registration, so the per-user install is checked by its keys.)
@@ -75,9 +76,15 @@ start=$SECONDS
 wine64 wineboot -i
 settle
 echo "== clean prefix made in $((SECONDS - start)) s"
+# Wine links the user's Documents folder to this machine's home folder: a folder of the prefix
+# instead, so that the examples' logs stay in the test's work folder.
+documents=$(ls -d "$prefix"/drive_c/users/*/Documents | grep -v '/Public/' | head -n 1)
+rm -f "$documents"
+mkdir -p "$documents"
 runs_32bit=1
 why_not_32bit=$("$root/cmake/runs-32bit.sh" "$work/probe") || runs_32bit=0
 clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
+libid='{D628F04D-0AF6-4971-B2E1-10ECA673A707}'
 entry='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorLib'
 
 # session <system-dir> <loader>: the installed example session with that folder's cscript.
@@ -91,8 +98,12 @@ session() {
     echo "== installed examples\\session.vbs with $sysdir\\cscript, COM7"
     local status=0
     LD_PRELOAD="$shim64:$shim32" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
-        "$install_dir_windows\\examples\\session.vbs" COM7 "/log:$(winpath "$dir/session.rtf")" \
-        </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
+        "$install_dir_windows\\examples\\session.vbs" COM7 </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
+    # The log in the user's Documents folder, as the output says; it is the user's, so it
+    # is moved out of the way before the uninstall is checked for leftovers.
+    grep -q 'The traffic log is saved in C:\\users\\.*\\Documents\\pulsyn-session.rtf' "$dir/output.txt" ||
+        fail "the session does not say that its log is in the user's Documents folder"
+    mv "$documents/pulsyn-session.rtf" "$dir/session.rtf" 2>/dev/null || fail "no log in $documents"
     [ "$status" = 0 ] || fail "the session with $sysdir\\cscript ended with exit code $status"
     sim_control "$SIM_PORT" "wait idle" >/dev/null
     sim_control "$SIM_PORT" frames >"$dir/frames.json"
@@ -139,6 +150,16 @@ install_and_remove() {
     grep -q -i 'x64\\QuorLib.dll' "$work/class64.txt" ||
         fail "the 64-bit class in $hive does not name x64\\QuorLib.dll: $(tr '\n' ' ' <"$work/class64.txt")"
     reg_has "$other\\Software\\Classes\\CLSID\\$clsid" && fail "registered in $other too"
+    # Each bitness's type library under its own platform key, naming its own DLL, in the
+    # mode's hive only (a per-user install leaves the machine's keys alone).
+    wine64_output reg query "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0" /s >"$work/typelib.txt"
+    grep -A1 -i 'win64$' "$work/typelib.txt" | grep -q -i 'x64\\QuorLib.dll' ||
+        fail "the 64-bit type library in $hive does not name x64\\QuorLib.dll: $(tr '\n' ' ' <"$work/typelib.txt")"
+    if [ "$runs_32bit" = 1 ]; then
+        grep -A1 -i 'win32$' "$work/typelib.txt" | grep -q -i 'x86\\QuorLib.dll' ||
+            fail "the 32-bit type library in $hive does not name x86\\QuorLib.dll: $(tr '\n' ' ' <"$work/typelib.txt")"
+    fi
+    reg_has "$other\\Software\\Classes\\TypeLib\\$libid" && fail "a type library in $other too"
     if [ "$runs_32bit" = 1 ] && [ "$mode" = CurrentUser ]; then
         # Where Windows keeps a 32-bit program's per-user class, read as it is stored.
         wine64_output reg query "$hive\\Software\\Classes\\WOW6432Node\\CLSID\\$clsid\\InprocServer32" >"$work/class32.txt"
@@ -170,6 +191,10 @@ install_and_remove() {
             fail "unregistering the 32-bit DLL removed the name QuorLib.Pulsyn that the 64-bit one still uses"
         reg_has "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" ||
             fail "unregistering the 32-bit DLL removed the 64-bit class"
+        reg_has "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win64" ||
+            fail "unregistering the 32-bit DLL removed the 64-bit type library"
+        reg_has "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win32" &&
+            fail "unregistering the 32-bit DLL left its type library"
     fi
 
     local uninstall
