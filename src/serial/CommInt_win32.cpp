@@ -184,6 +184,8 @@ struct TCommEventThread::Watch {
     // The driver cannot wait for events (it has no modem lines): input is watched by
     // looking at the input queue instead.
     bool watchQueue = false;
+    // The writes counted when the watch was made: a write after it drains a queue.
+    uint64_t writesSeen = platform::writesIssued.load();
     // Set by the main thread whenever it has read input (auto-reset).
     HANDLE inputTaken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ~Watch() {
@@ -283,7 +285,6 @@ void TCommEventThread::Execute() {
     DWORD modemStatus = 0;
     if (!GetCommModemStatus(h, &modemStatus) && GetLastError() == ERROR_NOT_SUPPORTED) FWatch->watchQueue = true;
     uint64_t writesAtLastArrival = platform::writesIssued.load();
-    uint64_t writesSeen = writesAtLastArrival;
     int unaskedArrivals = 0;
     while (!Terminated()) {
         bool reported = false;
@@ -299,7 +300,7 @@ void TCommEventThread::Execute() {
             // the member, which outlives any wait.
             static_assert(sizeof(DWORD) == sizeof FEventMask, "event mask size");
             if (FWatch->watchQueue) {
-                const uint32_t events = QueueEvents(h, FDriverMask, writesSeen);
+                const uint32_t events = QueueEvents(h, FDriverMask, FWatch->writesSeen);
                 reported = events != 0;
                 if (reported) {
                     FEventMask = events;
