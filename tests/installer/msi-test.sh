@@ -18,33 +18,7 @@ set -euo pipefail
 msi=$(realpath "$1"); release=$(realpath "$2"); sim=$3; work=$4
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-. "$root/scripts/lib/simulator.sh"
-
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-prefix=$work/prefix
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
-server=/usr/lib/wine/wineserver64
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-    "$root/cmake/wine.sh" stop "$prefix"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-wine64() { /usr/lib/wine/wine64 "$@" </dev/null >>"$work/wine.log" 2>&1; }
-wine64_output() {
-    /usr/lib/wine/wine64 "$@" </dev/null >"$work/output.txt" 2>>"$work/wine.log" || true
-    tr -d '\r' <"$work/output.txt"
-}
-settle() { "$server" -w; }
-registry_mentions() {
-    grep -i -h -E 'QuorLib|Pulsyn|FD7AD882-6D86-41B8-BADE-73487A8C71A4|D628F04D-0AF6-4971-B2E1-10ECA673A707|3EEA728F-63D9-4C91-AFE7-49375FAFAACD' \
-        "$prefix/system.reg" "$prefix/user.reg" || true
-}
-files_of_prefix() { (cd "$prefix/drive_c" && find . -mindepth 1 | LC_ALL=C sort); }
+. "$here/wine-prefix.sh"
 # The product's entries among the installed programs: "<key> <version>" a line.
 installed_products() {
     wine64_output reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
@@ -52,14 +26,6 @@ installed_products() {
              END { for (k in named) print k, version[k] }'
 }
 
-"$root/cmake/wine.sh" display "$prefix"
-if [ -s "$prefix.display" ]; then export DISPLAY=":$(tr -d ' \n' <"$prefix.display")"; fi
-start=$SECONDS
-wine64 wineboot -i
-settle
-echo "== clean prefix made in $((SECONDS - start)) s"
-runs_32bit=1
-why_not_32bit=$("$root/cmake/runs-32bit.sh" "$work/probe") || runs_32bit=0
 files_of_prefix >"$work/files-before"
 version=$(msiinfo export "$msi" Property | sed -n 's/^ProductVersion\t//p' | tr -d '\r')
 install_dir='C:\Program Files\QuorLib'
@@ -119,26 +85,14 @@ fi
 
 # 3. The session, on a COM port linked to the simulator's pseudo-terminal as the README says.
 session() {  # <system-dir> <loader>
-    local sysdir=$1 loader=$2 dir status=0
-    dir=$work/session-$sysdir
-    mkdir -p "$dir"
-    start_simulator "$sim" "$dir" sim --link "$dir/pulsyn" --state-file "$dir/state.json"
-    sim_pid=$SIM_PID
-    ln -sf "$dir/pulsyn" "$prefix/dosdevices/com5"
+    local sysdir=$1 status=0
     echo "== installed examples\\session.vbs with $sysdir\\cscript, COM5 linked to the simulator (no modem lines)"
-    "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo "$install_dir\\examples\\session.vbs" COM5 \
-        "/log:$(winpath "$dir/session.rtf")" </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
+    installed_session "$sim" "$sysdir" "$2" "" COM5 "$install_dir\\examples\\session.vbs" \
+        "/log:$(winpath "$work/session-$sysdir/session.rtf")" || status=$?
     [ "$status" = 0 ] || fail "the session with $sysdir\\cscript ended with exit code $status"
-    sim_control "$SIM_PORT" "wait idle" >/dev/null
-    sim_control "$SIM_PORT" frames >"$dir/frames.json"
-    sim_control "$SIM_PORT" quit >/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-    rm -f "$prefix/dosdevices/com5"
-    python3 "$root/tests/clients/check_session.py" "$dir/output.txt" "$dir/frames.json" "$dir/state.json" \
-        "$dir/session.rtf" && echo "   every frame, the device state and the saved log as expected" ||
-        fail "the session with $sysdir\\cscript"
-    grep -q "COM5 has no modem lines" "$dir/session.rtf" ||
+    check_session "$sysdir" "$work/session-$sysdir/session.rtf"
+    grep -q -F "COM5 has no modem lines (its driver does not support DTR and RTS): used without them" \
+        "$work/session-$sysdir/session.rtf" ||
         fail "the saved log of the $sysdir session does not say that COM5 was used without modem lines"
 }
 session system32 /usr/lib/wine/wine64
@@ -150,12 +104,7 @@ t=$SECONDS
 wine64 msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x $(basename "$msi") /qn failed"
 settle
 echo "   removed in $((SECONDS - t)) s"
-files_of_prefix >"$work/files-after"
-left=$(LC_ALL=C comm -13 "$work/files-before" "$work/files-after" |
-       grep -v -E '^\./(windows/temp|users/[^/]+/(Temp|AppData/Local/Temp))(/|$)' || true)
-[ -z "$left" ] || fail "files left after the removal: $(tr '\n' ' ' <<<"$left")"
-keys=$(registry_mentions)
-[ -z "$keys" ] || fail "registry entries left after the removal: $(tr '\n' ' ' <<<"$keys")"
+nothing_left "$work/files-before" "the removal"
 
 if [ "$failures" = 0 ]; then
     echo "msi: upgrade over an older version, session in each bitness and silent removal left nothing behind"
