@@ -41,8 +41,19 @@ for (var i = 0; i < WScript.Arguments.Count(); i++) {
 }
 // Your Documents folder by default: the examples folder of an installed QuorLib is not
 // writable for a standard user.
-if (logFile == "") logFile = new ActiveXObject("WScript.Shell").SpecialFolders("MyDocuments") + "\\pulsyn-session.rtf";
+if (logFile == "") logFile = documentsFolder() + "\\pulsyn-session.rtf";
 logFile = new ActiveXObject("Scripting.FileSystemObject").GetAbsolutePathName(logFile);
+
+// The user's Documents folder (Wine's WScript.Shell does not know it; its Shell.Application does).
+function documentsFolder() {
+    var folder = "";
+    try {
+        folder = new ActiveXObject("WScript.Shell").SpecialFolders("MyDocuments");
+    } catch (e) {
+    }
+    if (!folder) folder = new ActiveXObject("Shell.Application").Namespace(5).Self.Path;
+    return folder.replace(/\\$/, "");
+}
 
 // Under Wine, cscript prints nothing and exits with 0 when a script stops on an error, so
 // every error that stops the session is printed here, with exit code 1.

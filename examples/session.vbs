@@ -44,8 +44,17 @@ For i = 0 To WScript.Arguments.Count - 1
 Next
 ' Your Documents folder by default: the examples folder of an installed QuorLib is not
 ' writable for a standard user.
-If logFile = "" Then logFile = CreateObject("WScript.Shell").SpecialFolders("MyDocuments") & "\pulsyn-session.rtf"
+If logFile = "" Then logFile = DocumentsFolder() & "\pulsyn-session.rtf"
 logFile = CreateObject("Scripting.FileSystemObject").GetAbsolutePathName(logFile)
+
+' The user's Documents folder (Wine's WScript.Shell does not know it; its Shell.Application does).
+Function DocumentsFolder()
+    On Error Resume Next
+    DocumentsFolder = CreateObject("WScript.Shell").SpecialFolders("MyDocuments")
+    If DocumentsFolder = "" Then DocumentsFolder = CreateObject("Shell.Application").Namespace(5).Self.Path
+    On Error GoTo 0
+    If Right(DocumentsFolder, 1) = "\" Then DocumentsFolder = Left(DocumentsFolder, Len(DocumentsFolder) - 1)
+End Function
 
 ' Under Wine, cscript prints nothing and exits with 0 when a script stops on an error, so the
 ' session runs in a Sub and every error that stops it is printed here, with exit code 1.
