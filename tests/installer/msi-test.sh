@@ -59,7 +59,8 @@ done
 # Windows puts a per-machine package's entries in the common Start menu; Wine's msiexec in the
 # user's.
 menu=$(ls -d "$prefix"/drive_c/ProgramData/Microsoft/Windows/"Start Menu"/Programs/QuorLib \
-             "$prefix"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/QuorLib 2>/dev/null | head -n 1)
+             "$prefix"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/QuorLib 2>/dev/null |
+       head -n 1 || true)
 for link in "QuorLib install guide" "QuorLib reference" "QuorLib examples"; do
     [ -f "$menu/$link.lnk" ] || fail "no Start-menu entry \"$link\" (in ${menu:-no Start menu folder})"
 done
@@ -86,6 +87,7 @@ fi
 # 3. The session, on a COM port linked to the simulator's pseudo-terminal as the README says.
 session() {  # <system-dir> <loader>
     local sysdir=$1 status=0
+    mkdir -p "$work/session-$sysdir"
     echo "== installed examples\\session.vbs with $sysdir\\cscript, COM5 linked to the simulator (no modem lines)"
     installed_session "$sim" "$sysdir" "$2" "" COM5 "$install_dir\\examples\\session.vbs" \
         "/log:$(winpath "$work/session-$sysdir/session.rtf")" || status=$?

@@ -43,13 +43,14 @@ registry_mentions() {
 files_of_prefix() { (cd "$prefix/drive_c" && find . -mindepth 1 | LC_ALL=C sort); }
 
 # nothing_left <list of the files before> <what was removed>: no file or folder that was not
-# there before (but what Wine itself writes while programs run: its temporary folders), and
+# there before (but what Wine itself writes while programs run: its temporary folders, and
+# the folder where Windows Installer caches packages, which Windows always has), and
 # no registry key or value naming QuorLib, its class, type library, interfaces or entry.
 nothing_left() {
     local left keys
     files_of_prefix >"$work/files-after"
     left=$(LC_ALL=C comm -13 "$1" "$work/files-after" |
-           grep -v -E '^\./(windows/temp|users/[^/]+/(Temp|AppData/Local/Temp))(/|$)' || true)
+           grep -v -E '^\./(windows/temp|users/[^/]+/(Temp|AppData/Local/Temp))(/|$)|^\./windows/Installer$' || true)
     [ -z "$left" ] || fail "files left after $2: $(tr '\n' ' ' <<<"$left")"
     keys=$(registry_mentions)
     [ -z "$keys" ] || fail "registry entries left after $2: $(tr '\n' ' ' <<<"$keys")"
