@@ -213,7 +213,8 @@ constexpr DWORD kStreamPauseMs = 50;
 constexpr DWORD kQueueLookMs = 10;
 
 // The events a driver would have reported on a port watched by its queues: input waiting,
-// and an output queue drained since the last write seen (`writesSeen`, updated).
+// and an output queue drained since the last write seen (`writesSeen`, updated). (The query
+// also resets the line's error state; a line without modem lines has no line errors to keep.)
 uint32_t QueueEvents(HANDLE handle, uint32_t mask, uint64_t& writesSeen) {
     COMSTAT stat{};
     DWORD errors = 0;
