@@ -1,7 +1,8 @@
 function pulsyn_session(logFile, showMonitor)
 %PULSYN_SESSION  One lab session with the Pulsyn stimulator through QuorLib.
 %
-%   pulsyn_session                          saves the traffic log as pulsyn-session.rtf here
+%   pulsyn_session                          saves the traffic log as pulsyn-session.rtf in
+%                                           your Documents folder
 %   pulsyn_session('C:\data\run1.rtf')      saves it there
 %   pulsyn_session('C:\data\run1.rtf', true) also shows the Pulsyn Monitor window
 %
@@ -11,7 +12,12 @@ function pulsyn_session(logFile, showMonitor)
 %   session, or set for the user), and without it takes the highest-numbered USB serial
 %   port that opens.
 
-if nargin < 1, logFile = fullfile(pwd, 'pulsyn-session.rtf'); end
+if nargin < 1
+    % Your Documents folder: an installed examples folder is not writable for a standard user.
+    documents = winqueryreg('HKEY_CURRENT_USER', ...
+        'Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders', 'Personal');
+    logFile = fullfile(documents, 'pulsyn-session.rtf');
+end
 if nargin < 2, showMonitor = false; end
 
 % The channel modes and pulse shapes (QuorLib's ChannelModes and ChannelShapes).
@@ -94,6 +100,7 @@ if showMonitor
 end
 
 p.SaveSessionCommands(logFile);    done(['SaveSessionCommands ' logFile]);
+fprintf('The traffic log is saved in %s\n', logFile);
 p.Connected = false;               done('Disconnected');
 
 if refused > 0

@@ -5,7 +5,8 @@
 // COM7     the stimulator's port. QuorLib reads it from this command line by itself; without
 //          it, QuorLib takes the highest-numbered USB serial port that opens.
 // /log:    where to save the record of every byte exchanged (default: pulsyn-session.rtf in
-//          the current folder). The file is a Rich Text Format document.
+//          your Documents folder). The file is a Rich Text Format document; the session's
+//          output names it.
 // /monitor also show the Pulsyn Monitor window, and wait for you before ending.
 //
 // Use the cscript of the same bitness as the registered QuorLib.dll (see INSTALL.md).
@@ -32,13 +33,27 @@ function done(what) {
 }
 
 // Read the options; the COM argument needs nothing from us.
-var logFile = "pulsyn-session.rtf", showMonitor = false;
+var logFile = "", showMonitor = false;
 for (var i = 0; i < WScript.Arguments.Count(); i++) {
     var arg = WScript.Arguments(i);
     if (arg.substr(0, 5).toLowerCase() == "/log:") logFile = arg.substr(5);
     if (arg.toLowerCase() == "/monitor") showMonitor = true;
 }
+// Your Documents folder by default: the examples folder of an installed QuorLib is not
+// writable for a standard user.
+if (logFile == "") logFile = documentsFolder() + "\\pulsyn-session.rtf";
 logFile = new ActiveXObject("Scripting.FileSystemObject").GetAbsolutePathName(logFile);
+
+// The user's Documents folder (Wine's WScript.Shell does not know it; its Shell.Application does).
+function documentsFolder() {
+    var folder = "";
+    try {
+        folder = new ActiveXObject("WScript.Shell").SpecialFolders("MyDocuments");
+    } catch (e) {
+    }
+    if (!folder) folder = new ActiveXObject("Shell.Application").Namespace(5).Self.Path;
+    return folder.replace(/\\$/, "");
+}
 
 // Under Wine, cscript prints nothing and exits with 0 when a script stops on an error, so
 // every error that stops the session is printed here, with exit code 1.
@@ -104,6 +119,7 @@ try {
     }
 
     p.SaveSessionCommands(logFile);      done("SaveSessionCommands " + logFile);
+    WScript.Echo("The traffic log is saved in " + logFile);
     p.Connected = false;                 done("Disconnected");
 
     if (refused > 0) {

@@ -7,7 +7,7 @@ session.ps1 - one lab session with the Pulsyn stimulator, through QuorLib, in Po
           QUORLIB_PORT if it is set, and otherwise takes the highest-numbered USB serial
           port that opens.
 -Log      where to save the record of every byte exchanged (default: pulsyn-session.rtf in
-          the current folder), a Rich Text Format document.
+          your Documents folder), a Rich Text Format document; the output names it.
 -Monitor  also show the Pulsyn Monitor window, and wait for you before ending.
 
 Bitness: PowerShell loads the QuorLib.dll of its own bitness. On 64-bit Windows,
@@ -18,7 +18,9 @@ one. [Environment]::Is64BitProcess tells which one you are in. The installer reg
 #>
 param(
     [string]$Port,
-    [string]$Log = "pulsyn-session.rtf",
+    # Your Documents folder by default: an installed examples folder is not writable for a
+    # standard user.
+    [string]$Log = (Join-Path ([Environment]::GetFolderPath("MyDocuments")) "pulsyn-session.rtf"),
     [switch]$Monitor
 )
 $ErrorActionPreference = "Stop"
@@ -113,6 +115,7 @@ try {
     }
 
     $p.SaveSessionCommands($Log);       "  SaveSessionCommands ${Log}: done"
+    "The traffic log is saved in $Log"
     $p.Connected = $false;              "  Disconnected: done"
 } catch {
     "The session stopped: $(Describe $_)"

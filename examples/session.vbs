@@ -5,7 +5,8 @@
 ' COM7     the stimulator's port. QuorLib reads it from this command line by itself; without
 '          it, QuorLib takes the highest-numbered USB serial port that opens.
 ' /log:    where to save the record of every byte exchanged (default: pulsyn-session.rtf in
-'          the current folder). The file is a Rich Text Format document.
+'          your Documents folder). The file is a Rich Text Format document; the session's
+'          output names it.
 ' /monitor also show the Pulsyn Monitor window, and wait for you before ending.
 '
 ' Use the cscript of the same bitness as the registered QuorLib.dll (see INSTALL.md).
@@ -34,14 +35,26 @@ End Sub
 
 ' Read the options; the COM argument needs nothing from us.
 Dim i, arg, logFile, showMonitor
-logFile = "pulsyn-session.rtf"
+logFile = ""
 showMonitor = False
 For i = 0 To WScript.Arguments.Count - 1
     arg = WScript.Arguments(i)
     If LCase(Left(arg, 5)) = "/log:" Then logFile = Mid(arg, 6)
     If LCase(arg) = "/monitor" Then showMonitor = True
 Next
+' Your Documents folder by default: the examples folder of an installed QuorLib is not
+' writable for a standard user.
+If logFile = "" Then logFile = DocumentsFolder() & "\pulsyn-session.rtf"
 logFile = CreateObject("Scripting.FileSystemObject").GetAbsolutePathName(logFile)
+
+' The user's Documents folder (Wine's WScript.Shell does not know it; its Shell.Application does).
+Function DocumentsFolder()
+    On Error Resume Next
+    DocumentsFolder = CreateObject("WScript.Shell").SpecialFolders("MyDocuments")
+    If DocumentsFolder = "" Then DocumentsFolder = CreateObject("Shell.Application").Namespace(5).Self.Path
+    On Error GoTo 0
+    If Right(DocumentsFolder, 1) = "\" Then DocumentsFolder = Left(DocumentsFolder, Len(DocumentsFolder) - 1)
+End Function
 
 ' Under Wine, cscript prints nothing and exits with 0 when a script stops on an error, so the
 ' session runs in a Sub and every error that stops it is printed here, with exit code 1.
@@ -117,6 +130,7 @@ Sub RunSession()
     End If
 
     p.SaveSessionCommands logFile    : Done "SaveSessionCommands " & logFile
+    WScript.Echo "The traffic log is saved in " & logFile
     p.Connected = False              : Done "Disconnected"
 
     If refused > 0 Then

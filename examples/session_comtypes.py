@@ -5,7 +5,8 @@
 COM7       the stimulator's port. QuorLib reads it from this program's command line by
            itself; without it, QuorLib takes the highest-numbered USB serial port that opens.
 --log=     where to save the record of every byte exchanged (default: pulsyn-session.rtf
-           in the current folder). The file is a Rich Text Format document.
+           in your Documents folder). The file is a Rich Text Format document; the output
+           names it.
 --monitor  also show the Pulsyn Monitor window, and wait for you before ending.
 
 Needs comtypes (pip install comtypes), and a Python of the same bitness as the registered
@@ -37,7 +38,11 @@ def done(what):
     print(f"  {what}: done")
 
 
-log_file = "pulsyn-session.rtf"
+# Your Documents folder by default (CSIDL_PERSONAL): an installed examples folder is not
+# writable for a standard user.
+documents = ctypes.create_unicode_buffer(260)
+ctypes.windll.shell32.SHGetFolderPathW(None, 5, None, 0, documents)
+log_file = os.path.join(documents.value, "pulsyn-session.rtf")
 show_monitor = "--monitor" in sys.argv[1:]
 for arg in sys.argv[1:]:
     if arg.startswith("--log="):
@@ -113,6 +118,7 @@ if show_monitor:
 
 p.SaveSessionCommands(log_file)
 done(f"SaveSessionCommands {log_file}")
+print(f"The traffic log is saved in {log_file}")
 p.Connected = False
 done("Disconnected")
 

@@ -15,8 +15,9 @@
 #
 # and next to it the installer dist/QuorLib-Setup-<version>.exe (NSIS, installer/QuorLib.nsi)
 # for 64-bit Windows, which carries the same files but the Linux simulator and the Linux-only
-# example (installer/file-lists.sh), and the Python package quorlib as a wheel for Debian's
-# own Python, dist/quorlib-<version>-<tags>.whl.
+# example (installer/file-lists.sh), the same files as a Windows Installer package for
+# managed machines, dist/QuorLib-<version>.msi (msitools' wixl, installer/QuorLib.wxs), and
+# the Python package quorlib as a wheel for Debian's own Python, dist/quorlib-<version>-<tags>.whl.
 #
 # Sets itself up (scripts/setup.sh) and builds in build/win64, build/win32 and build/native.
 set -euo pipefail
@@ -27,6 +28,7 @@ version=$(sed -n 's/^project(QuorLib VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 copyright=$(sed -n 's/^set(QUOR_COPYRIGHT "\(.*\)")$/\1/p' CMakeLists.txt)
 out=dist/QuorLib-$version
 installer=dist/QuorLib-Setup-$version.exe
+msi=dist/QuorLib-$version.msi
 
 ./scripts/setup.sh >/dev/null
 # As many compile jobs as the machine has processors, unless the environment says.
@@ -68,6 +70,13 @@ rm -f "$installer"
 makensis -V2 -DVERSION="$numbers" -DCOPYRIGHT="$copyright" -DRELEASE="$out" -DLISTS="$PWD/build/installer" \
     -DOUTFILE="$PWD/$installer" installer/QuorLib.nsi
 
+echo "release: building $msi"
+# wixl takes the files' names relative to where it runs: it runs in dist/.
+installer/msi-files.py "$out" build/installer
+rm -f "$msi"
+(cd dist && wixl -a x64 -D Version="$version" -D Release="QuorLib-$version" -I ../build/installer \
+    -o "QuorLib-$version.msi" ../installer/QuorLib.wxs)
+
 # The wheel is built for the Python it is built with: Debian's, whose headers and pybind11 the
 # setup installs (a lab machine with Debian 12 installs it without building).
 echo "release: building the quorlib wheel for /usr/bin/python3"
@@ -79,4 +88,5 @@ wheel=$(ls dist/quorlib-"$version"-*.whl)
 echo "release: $out"
 (cd "$out" && find . -type f | sort | while read -r f; do printf '  %-36s %9s bytes\n' "${f#./}" "$(stat -c %s "$f")"; done)
 printf 'release: %s, %s bytes\n' "$installer" "$(stat -c %s "$installer")"
+printf 'release: %s, %s bytes\n' "$msi" "$(stat -c %s "$msi")"
 printf 'release: %s, %s bytes\n' "$wheel" "$(stat -c %s "$wheel")"

@@ -20,7 +20,7 @@ packages=(
   xvfb xauth socat python3 locales
   python3-serial python3-numpy
   nlohmann-json3-dev
-  nsis python3-markdown
+  nsis python3-markdown wixl
 )
 
 sudo_cmd=()

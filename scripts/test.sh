@@ -44,7 +44,8 @@ run_preset() {
 
 run_installer() {
     # The release as a lab gets it: the installer made by the release script, installed,
-    # used and removed under Wine on a clean prefix of its own, machine-wide and per user.
+    # used and removed under Wine on a clean prefix of its own, machine-wide and per user;
+    # then the Windows Installer package, upgraded over an older one, used and removed.
     echo "=== installer: release, then install, session and uninstall under Wine"
     ./scripts/release.sh | tail -n 1
     local version
@@ -54,6 +55,9 @@ run_installer() {
     tests/installer/install-test.sh "dist/QuorLib-Setup-$version.exe" build/win64/host/native/tools/pulsyn-sim/pulsyn-sim \
         build/win64/host/support/libquor_modemshim64.so build/win64/host/support/libquor_modemshim32.so \
         build/installer-test
+    # The same release as a Windows Installer package, through Wine's msiexec.
+    tests/installer/msi-test.sh "dist/QuorLib-$version.msi" "dist/QuorLib-$version" \
+        build/win64/host/native/tools/pulsyn-sim/pulsyn-sim build/msi-test
 }
 
 run_fuzz() {

@@ -5,7 +5,8 @@
 // COM7       the stimulator's port. QuorLib reads it from this program's command line by
 //            itself; without it, QuorLib takes the highest-numbered USB serial port that opens.
 // --log=     where to save the record of every byte exchanged (default: pulsyn-session.rtf
-//            in the current folder). The file is a Rich Text Format document.
+//            in your Documents folder). The file is a Rich Text Format document; the output
+//            names it.
 // --monitor  also show the Pulsyn Monitor window, and wait for you before ending.
 //
 // The object is used through "dynamic": every call goes through IDispatch, no interop
@@ -40,7 +41,9 @@ static class Session
     [STAThread]
     static int Main(string[] args)
     {
-        string logFile = "pulsyn-session.rtf";
+        // Your Documents folder by default: an installed examples folder is not writable for a
+        // standard user.
+        string logFile = Path.Combine(Environment.GetFolderPath(Environment.SpecialFolder.MyDocuments), "pulsyn-session.rtf");
         bool showMonitor = false;
         foreach (string arg in args)
         {
@@ -113,6 +116,7 @@ static class Session
         }
 
         p.SaveSessionCommands(logFile);    Done($"SaveSessionCommands {logFile}");
+        Console.WriteLine($"The traffic log is saved in {logFile}");
         p.Connected = false;               Done("Disconnected");
         Marshal.FinalReleaseComObject(p);
 

@@ -151,8 +151,7 @@ int32_t FindPort(TfrmComm& Form) {
                 const int32_t number = StrToInt(it->substr(7));
                 comm.SetDeviceName(PortDeviceName(number));
                 comm.Open();
-                comm.SetRTSState(true);
-                comm.SetDTRState(true);
+                Form.RaiseModemLines("COM" + std::to_string(number));
                 Form.Send("");
                 Form.CommState = false;
                 result = number;
@@ -195,14 +194,21 @@ void TfrmComm::OpenDevice(int32_t APort, const std::string& Device) {
     FSendBuffer.clear();
     FComm32->Open();
     try {
-        FComm32->SetRTSState(true);
-        FComm32->SetDTRState(true);
+        RaiseModemLines(APort == kDevicePathPort ? Device : "COM" + std::to_string(APort));
     } catch (...) {
         // A port that failed to open fully is released, so that nothing keeps it locked.
         FComm32->Close();
         throw;
     }
     FPort = APort;
+}
+
+void TfrmComm::RaiseModemLines(const std::string& Name) {
+    FComm32->SetRTSState(true);
+    FComm32->SetDTRState(true);
+    if (FComm32->WithoutModemLines()) {
+        AddText(Name + " has no modem lines (its driver does not support DTR and RTS): used without them", true);
+    }
 }
 
 std::string TfrmComm::PortName() const {

@@ -138,6 +138,10 @@ private:
     std::string TakeInput(size_t NumBytes);
     void DrainInput();  // logs and drops the input read and queued
     void CheckPortPresent();  // raises the message of a lost port
+    // Raises DTR and RTS on the port just opened; a port whose driver has none (a
+    // pseudo-terminal under Wine, some virtual null-modem ports) is used without them, and
+    // the traffic log says so.
+    void RaiseModemLines(const std::string& Name);
     void WritePrompt();
     void FlushSendBuffer();  // writes and logs the text held for the device, if any
     // A command whose call fails must never reach the device later: the text held for it is

@@ -70,6 +70,7 @@ void TCustomComm::CheckClosed() {
 void TCustomComm::Open() {
     CheckClosed();
     BindMainThread();
+    FWithoutModemLines = false;
     try {
         OpenAndWatch();
     } catch (...) {
@@ -291,7 +292,17 @@ void TCustomComm::PurgeOut() {
 void TCustomComm::EscapeLine(uint32_t Function) {
     if (!Enabled()) RaiseCommError("Port not open, unable to complete operation", -1);
     int32_t error = 0;
-    if (!platform::Escape(FHandle.Get(), Function, error)) RaiseCommError("EscapeCommFunction failure", error);
+    if (platform::Escape(FHandle.Get(), Function, error)) return;
+    // A driver without modem lines (a pseudo-terminal under Wine, some virtual null-modem
+    // ports) refuses to set DTR and RTS, yet carries data as well as any: the port is used
+    // without them. Every other refusal stays an error.
+    const bool modemLine = Function == comm::SetDtr || Function == comm::ClrDtr || Function == comm::SetRts ||
+                           Function == comm::ClrRts;
+    if (modemLine && error == platform::kNoModemLinesError) {
+        FWithoutModemLines = true;
+        return;
+    }
+    RaiseCommError("EscapeCommFunction failure", error);
 }
 
 void TCustomComm::SetDTRState(bool State) { EscapeLine(State ? comm::SetDtr : comm::ClrDtr); }

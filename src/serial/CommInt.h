@@ -179,6 +179,10 @@ public:
     void SetRTSState(bool State);
     void SetBREAKState(bool State);
     void SetXONState(bool State);
+    // Whether the open port's driver has no modem lines: setting DTR or RTS was refused as
+    // not supported (a pseudo-terminal under Wine, some virtual null-modem ports), and the
+    // port is used without them.
+    bool WithoutModemLines() const { return FWithoutModemLines; }
 
     // Modem lines; false while closed or when the driver cannot report them.
     bool CTS() { return ModemStatusBit(comm::MsCtsOn); }
@@ -285,6 +289,7 @@ private:
     // query are kept here for the next error event, so that its handler still sees them.
     uint32_t FLineErrors = 0;
     int32_t FTimedOutWriteMoved = 0;
+    bool FWithoutModemLines = false;
     // Opens the device and starts watching it; Open closes the port again when this raises.
     void OpenAndWatch();
     platform::TComStat LineStatus();  // the driver's status, its errors kept

@@ -41,6 +41,7 @@ bool SetCustomLineRate(int fd, uint32_t rate, int32_t& error);
 uint32_t CurrentLineRate(int fd);
 
 const int32_t kInvalidParameterError = EINVAL;
+const int32_t kNoModemLinesError = ENOTSUP;  // never reported: see ModemLineCall
 
 namespace {
 

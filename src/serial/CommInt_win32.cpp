@@ -17,6 +17,7 @@ const int32_t kCommTimeoutError = ERROR_TIMEOUT;
 namespace quor::platform {
 
 const int32_t kInvalidParameterError = ERROR_INVALID_PARAMETER;
+const int32_t kNoModemLinesError = ERROR_NOT_SUPPORTED;
 
 namespace {
 
@@ -184,6 +185,11 @@ namespace quor {
 struct TCommEventThread::Watch {
     OVERLAPPED ov{};
     bool pending = false;  // an event wait is under way in the driver (under FHandleLock)
+    // The driver cannot wait for events (it has no modem lines): input is watched by
+    // looking at the input queue instead.
+    bool watchQueue = false;
+    // The writes counted when the watch was made: a write after it drains a queue.
+    uint64_t writesSeen = platform::writesIssued.load();
     // Set by the main thread whenever it has read input (auto-reset).
     HANDLE inputTaken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ~Watch() {
@@ -206,6 +212,26 @@ constexpr DWORD kUnreadInputPauseMs = 10;
 // A command's answer comes in far fewer pieces, and a write ends the pacing.
 constexpr int kUnaskedArrivalsBeforePacing = 8;
 constexpr DWORD kStreamPauseMs = 50;
+// How often the input queue is looked at on a port whose driver cannot wait for events: an
+// arrival is handed over at most this late, and an idle port costs 100 cheap queries a second.
+constexpr DWORD kQueueLookMs = 10;
+
+// The events a driver would have reported on a port watched by its queues: input waiting,
+// and an output queue drained since the last write seen (`writesSeen`, updated). (The query
+// also resets the line's error state; a line without modem lines has no line errors to keep.)
+uint32_t QueueEvents(HANDLE handle, uint32_t mask, uint64_t& writesSeen) {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    if (!ClearCommError(handle, &errors, &stat)) return 0;
+    uint32_t events = 0;
+    if ((mask & EV_RXCHAR) && stat.cbInQue > 0) events |= EV_RXCHAR;
+    const uint64_t writes = platform::writesIssued.load();
+    if ((mask & EV_TXEMPTY) && writes != writesSeen && stat.cbOutQue == 0) {
+        events |= EV_TXEMPTY;
+        writesSeen = writes;
+    }
+    return events;
+}
 }  // namespace
 
 TCommEventThread::TCommEventThread(THandle Handle, TCommEventTypes Events)
@@ -258,6 +284,11 @@ void TCommEventThread::Execute() {
     if (FEvent.Handle() == kNoEventHandle) return;
     HANDLE h = reinterpret_cast<HANDLE>(FCommHandle);
     OVERLAPPED& ov = FWatch->ov;
+    // A driver without modem lines (a pseudo-terminal under Wine) cannot report their state,
+    // and its event waits fail, or end at once as cancelled, whatever the mask: its input
+    // queue is watched instead.
+    DWORD modemStatus = 0;
+    if (!GetCommModemStatus(h, &modemStatus) && GetLastError() == ERROR_NOT_SUPPORTED) FWatch->watchQueue = true;
     uint64_t writesAtLastArrival = platform::writesIssued.load();
     int unaskedArrivals = 0;
     while (!Terminated()) {
@@ -273,10 +304,22 @@ void TCommEventThread::Execute() {
             // The driver writes the mask when the wait completes, so it goes straight into
             // the member, which outlives any wait.
             static_assert(sizeof(DWORD) == sizeof FEventMask, "event mask size");
-            if (WaitCommEvent(h, reinterpret_cast<DWORD*>(&FEventMask), &ov)) {
+            if (FWatch->watchQueue) {
+                const uint32_t events = QueueEvents(h, FDriverMask, FWatch->writesSeen);
+                reported = events != 0;
+                if (reported) {
+                    FEventMask = events;
+                } else {
+                    FEvent.ResetEvent();  // as for a refused wait, below
+                    gone = platform::DeviceGone(FCommHandle);
+                }
+            } else if (WaitCommEvent(h, reinterpret_cast<DWORD*>(&FEventMask), &ov)) {
                 reported = true;
             } else if (GetLastError() == ERROR_IO_PENDING) {
                 pending = FWatch->pending = true;
+            } else if (GetLastError() == ERROR_NOT_SUPPORTED) {
+                FWatch->watchQueue = true;  // as for a driver without modem lines, above
+                continue;
             } else {
                 failed = true;
             }
@@ -321,9 +364,11 @@ void TCommEventThread::Execute() {
                 }
             }
         }
-        if (failed && gone) {
+        if (gone) {
             // The device has gone for good: nothing to watch until Close (which sets FEvent).
             FEvent.WaitFor(INFINITE_WAIT);
+        } else if (!reported && FWatch->watchQueue) {
+            FEvent.WaitFor(kQueueLookMs);  // Stop sets FEvent and ends the pause
         } else if (failed) {
             FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
         }

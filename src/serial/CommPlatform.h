@@ -22,6 +22,9 @@ struct TComStat {
 
 // The error code of an argument the system refuses (ERROR_INVALID_PARAMETER, EINVAL).
 extern const int32_t kInvalidParameterError;
+// The error code of a driver that has no modem lines to set (ERROR_NOT_SUPPORTED). POSIX
+// reports none: setting a line a terminal lacks succeeds there (see ModemLineCall).
+extern const int32_t kNoModemLinesError;
 
 // Opens the device exclusively for overlapped (non-blocking) use; kInvalidHandle on failure.
 THandle OpenComm(const std::string& name, int32_t& error);

@@ -7,7 +7,10 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <cwchar>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "base/HostInfo.h"
 #include "base/TextConvert.h"
@@ -185,10 +188,108 @@ bool OtherBuildRegistered(bool perUser, const std::wstring& clsidKey) {
     return true;
 }
 
-template <class Function>
-Function OleAutFunction(const char* name) {
-    HMODULE oleaut = GetModuleHandleW(L"OLEAUT32.DLL");
-    return oleaut ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(oleaut, name))) : nullptr;
+bool KeyExists(bool perUser, const std::wstring& key) {
+    const TRegistryPlace place = Place(perUser, key);
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(place.Root, place.Key.c_str(), 0, KEY_READ | place.View, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// Removes `key` with everything below it; `bothViews` also in the other bitness's view of the
+// machine's classes, where a system may keep a copy of it.
+void DeleteTree(bool perUser, const std::wstring& key, bool bothViews = false) {
+    const TRegistryPlace place = Place(perUser, key);
+    const size_t split = place.Key.find_last_of(L'\\');
+    const std::wstring parent = place.Key.substr(0, split), leaf = place.Key.substr(split + 1);
+    std::vector<REGSAM> views{place.View};
+    if (bothViews && !perUser) views = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (const REGSAM view : views) {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(place.Root, parent.c_str(), 0, KEY_ALL_ACCESS | view, &handle) != ERROR_SUCCESS) continue;
+        RegDeleteTreeW(handle, leaf.c_str());
+        RegCloseKey(handle);
+    }
+}
+
+// The type library's keys: TypeLib\{LIBID}\<version> with FLAGS, HELPDIR and <lcid>\win32 or
+// <lcid>\win64 naming this build's file, and Interface\{IID} for each interface. Both
+// bitnesses share them but for the platform key, which names each build's own file:
+// unregistering one build removes its own platform key, and the shared keys go with the last
+// one. RegisterTypeLib cannot do that: it names the platform by the library's system kind
+// (one kind for both builds, so the second registration would take over the first's key), it
+// removes everything on unregistering, and Wine's per-user variants write and remove the
+// machine's keys.
+struct TTypeLibKeys {
+    std::wstring Library;        // TypeLib\{LIBID}\1.0
+    std::wstring Platform;       // ...\0\win64 (this build)
+    std::wstring OtherPlatform;  // ...\0\win32 (the other bitness)
+    std::vector<std::pair<std::wstring, std::wstring>> Interfaces;  // Interface\{IID}, and its name
+    std::wstring Version;        // 1.0
+    std::wstring Flags;
+};
+
+std::wstring TypeName(ITypeLib* library, INT index) {
+    BSTR name = nullptr, doc = nullptr;
+    library->GetDocumentation(index, &name, &doc, nullptr, nullptr);
+    std::wstring text = index < 0 && doc && *doc ? doc : name ? name : L"";
+    SysFreeString(name);
+    SysFreeString(doc);
+    return text;
+}
+
+TTypeLibKeys TypeLibKeys(ITypeLib* library) {
+    TTypeLibKeys keys;
+    TLIBATTR* attributes = nullptr;
+    if (FAILED(library->GetLibAttr(&attributes))) throw std::runtime_error("cannot read the type library");
+    keys.Version = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
+    keys.Library = L"TypeLib\\" + GuidText(attributes->guid) + L"\\" + keys.Version;
+    keys.Flags = std::to_wstring(attributes->wLibFlags);
+    wchar_t lcid[16] = {};
+    swprintf(lcid, 16, L"%lx", static_cast<unsigned long>(attributes->lcid));
+    library->ReleaseTLibAttr(attributes);
+    const bool sixtyFourBit = sizeof(void*) == 8;
+    keys.Platform = keys.Library + L"\\" + lcid + (sixtyFourBit ? L"\\win64" : L"\\win32");
+    keys.OtherPlatform = keys.Library + L"\\" + lcid + (sixtyFourBit ? L"\\win32" : L"\\win64");
+    for (UINT i = 0, count = library->GetTypeInfoCount(); i < count; ++i) {
+        TYPEKIND kind{};
+        TComPtr<ITypeInfo> info;
+        TYPEATTR* type = nullptr;
+        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) ||
+            FAILED(library->GetTypeInfo(i, info.Put())) || FAILED(info->GetTypeAttr(&type))) {
+            continue;
+        }
+        keys.Interfaces.emplace_back(L"Interface\\" + GuidText(type->guid), TypeName(library, static_cast<INT>(i)));
+        info->ReleaseTypeAttr(type);
+    }
+    return keys;
+}
+
+void RegisterTypeLibrary(bool perUser, ITypeLib* library, const std::wstring& path, const std::wstring& helpDir) {
+    const TTypeLibKeys keys = TypeLibKeys(library);
+    WriteValue(perUser, keys.Library, nullptr, TypeName(library, -1));
+    WriteValue(perUser, keys.Library + L"\\FLAGS", nullptr, keys.Flags);
+    WriteValue(perUser, keys.Library + L"\\HELPDIR", nullptr, helpDir);
+    WriteValue(perUser, keys.Platform, nullptr, path);
+    const std::wstring libid = GuidText(LIBID_QuorLib);
+    // Interfaces that automation marshals use its own proxy (PSOAInterface).
+    const std::wstring automationProxy = L"{00020424-0000-0000-C000-000000000046}";
+    for (const auto& [key, name] : keys.Interfaces) {
+        WriteValue(perUser, key, nullptr, name);
+        WriteValue(perUser, key + L"\\ProxyStubClsid", nullptr, automationProxy);
+        WriteValue(perUser, key + L"\\ProxyStubClsid32", nullptr, automationProxy);
+        WriteValue(perUser, key + L"\\TypeLib", nullptr, libid);
+        WriteValue(perUser, key + L"\\TypeLib", L"Version", keys.Version);
+    }
+}
+
+void UnregisterTypeLibrary(bool perUser, ITypeLib* library) {
+    const TTypeLibKeys keys = TypeLibKeys(library);
+    DeleteTree(perUser, keys.Platform);
+    if (KeyExists(perUser, keys.OtherPlatform)) return;  // the other bitness still uses the rest
+    DeleteTree(perUser, keys.Library);
+    DeleteKey(perUser, keys.Library.substr(0, keys.Library.find_last_of(L'\\')));  // unless another version is in it
+    for (const auto& entry : keys.Interfaces) DeleteTree(perUser, entry.first, true);
 }
 
 }  // namespace
@@ -197,15 +298,7 @@ void RegisterServer(bool perUser) {
     const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
     const std::wstring path = TComServer::ModulePath();
-    std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/") + 1);
-
-    using RegisterFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
-    RegisterFn registerForUser = perUser ? OleAutFunction<RegisterFn>("RegisterTypeLibForUser") : nullptr;
-    std::wstring pathCopy = path;
-    const HRESULT registered = registerForUser
-                                   ? registerForUser(library.Get(), pathCopy.data(), helpDir.data())
-                                   : RegisterTypeLib(library.Get(), pathCopy.data(), helpDir.data());
-    if (FAILED(registered)) throw std::runtime_error("cannot register the type library");
+    RegisterTypeLibrary(perUser, library.Get(), path, path.substr(0, path.find_last_of(L"\\/") + 1));
 
     const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
     std::wstring serverPath = path;
@@ -214,12 +307,7 @@ void RegisterServer(bool perUser) {
         const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
         if (length > 0 && length < MAX_PATH) serverPath = shortPath;
     }
-    TLIBATTR* attributes = nullptr;
-    std::wstring version = L"1.0";
-    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
-        version = std::to_wstring(attributes->wMajorVerNum) + L"." + std::to_wstring(attributes->wMinorVerNum);
-        library->ReleaseTLibAttr(attributes);
-    }
+    const std::wstring version = TypeLibKeys(library.Get()).Version;
     WriteValue(perUser, clsidKey, nullptr, g_description);
     WriteValue(perUser, clsidKey + L"\\InprocServer32", nullptr, serverPath);
     WriteValue(perUser, clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
@@ -233,15 +321,7 @@ void RegisterServer(bool perUser) {
 void UnregisterServer(bool perUser) {
     const TComPtr<ITypeLib> library = TComServer::TypeLib();
     if (!library) throw std::runtime_error("cannot load the type library");
-    TLIBATTR* attributes = nullptr;
-    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
-        using UnregisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-        UnregisterFn forUser = perUser ? OleAutFunction<UnregisterFn>("UnRegisterTypeLibForUser") : nullptr;
-        UnregisterFn unregister = forUser ? forUser : &UnRegisterTypeLib;
-        unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                   attributes->syskind);
-        library->ReleaseTLibAttr(attributes);
-    }
+    UnregisterTypeLibrary(perUser, library.Get());
     const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_Pulsyn);
     DeleteKey(perUser, clsidKey + L"\\TypeLib");
     DeleteKey(perUser, clsidKey + L"\\Version");

@@ -234,11 +234,11 @@ TNumberFormat FormatOf(LCID locale) {
 
 // Checks every argument a parameter type says how to judge; raises for the first refused,
 // with `index` at it. Replaces each checked number in `arguments` by its exact value.
-void CheckArguments(ITypeInfo* info, const TFunction& function, const DISPPARAMS& params, LCID locale,
+void CheckArguments(ITypeInfo* info, const TFunction& function, WORD flags, const DISPPARAMS& params, LCID locale,
                     std::vector<VARIANT>& arguments, UINT& index) {
     const std::vector<std::string> names = function.Names();
     index = 0;
-    RequireArgumentCount(names[0], function.PassedParameters(names), params.cArgs);
+    RequireArgumentCount(names[0], function.PassedParameters(names), params.cArgs, (flags & DISPATCH_PROPERTYGET) != 0);
     std::optional<TNumberFormat> format;  // read once, when a text is met
     for (UINT at = 0; at < params.cArgs; ++at) {
         // Arguments come last first; named ones, at the front, say which parameter they are
@@ -295,7 +295,7 @@ TDispatchArguments::TDispatchArguments(ITypeInfo* info, DISPID member, WORD flag
     const TFunction function(info, member, flags);
     if (!function) return;  // the type information's own Invoke answers
     try {
-        CheckArguments(info, function, params, locale, FArguments, FIndex);
+        CheckArguments(info, function, flags, params, locale, FArguments, FIndex);
     } catch (const Exception& refusal) {
         FRefusal = refusal.Message();
     }
@@ -305,12 +305,7 @@ std::string TDispatchArguments::MisuseMessage(ITypeInfo* info, DISPID member) {
     const TFunction method(info, member, DISPATCH_METHOD);
     if (method) {
         const std::vector<std::string> names = method.Names();
-        std::string arguments;
-        for (const std::string& name : method.PassedParameters(names)) {
-            arguments += (arguments.empty() ? "" : ", ") + name;
-        }
-        return names[0] + " is a method: call it " +
-               (arguments.empty() ? "without arguments." : "with its arguments (" + arguments + ").");
+        return MethodMisuseMessage(names[0], method.PassedParameters(names));
     }
     const TFunction property(info, member, DISPATCH_PROPERTYPUT);
     if (property) return property.Names()[0] + " is a property: read it, or set it to True or False.";

@@ -173,13 +173,26 @@ bool BooleanArgument(const std::string& property, const TPassedArgument& passed)
                     Described(passed, TNumberFormat{}, true) + ".");
 }
 
-void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed) {
+namespace {
+std::string Listed(const std::vector<std::string>& names) {
+    std::string listed;
+    for (const std::string& name : names) listed += (listed.empty() ? "" : ", ") + name;
+    return listed;
+}
+}  // namespace
+
+void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed,
+                          bool mayBeRead) {
     if (passed == parameters.size()) return;
-    std::string names;
-    for (const std::string& name : parameters) names += (names.empty() ? "" : ", ") + name;
+    if (mayBeRead && passed == 0) throw Exception(MethodMisuseMessage(member, parameters));
     const size_t count = parameters.size();
     throw Exception(member + " takes " + std::to_string(count) + (count == 1 ? " argument" : " arguments") +
-                    (count ? " (" + names + ")" : "") + ", not " + std::to_string(passed) + ".");
+                    (count ? " (" + Listed(parameters) + ")" : "") + ", not " + std::to_string(passed) + ".");
+}
+
+std::string MethodMisuseMessage(const std::string& member, const std::vector<std::string>& parameters) {
+    return member + " is a method: call it " +
+           (parameters.empty() ? "without arguments." : "with its arguments (" + Listed(parameters) + ").");
 }
 
 }  // namespace quor

@@ -81,7 +81,13 @@ void RequireTextArgument(const std::string& parameter, const TPassedArgument& pa
 // (any but 0 is True: MATLAB writes 0 and 1 as doubles); raises as above for anything else.
 bool BooleanArgument(const std::string& property, const TPassedArgument& passed);
 // The count of arguments a member takes, or raises naming the member and its parameters
-// ("Trigger takes 1 argument (Channel), not 2.").
-void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed);
+// ("Trigger takes 1 argument (Channel), not 2."). A call that may be a read (VBScript's
+// x = p.Trigger asks for the method or the property) without arguments, of a method that
+// takes some, raises MethodMisuseMessage instead: the caller read the method like a property.
+void RequireArgumentCount(const std::string& member, const std::vector<std::string>& parameters, size_t passed,
+                          bool mayBeRead = false);
+// What to do with a method used like a property: "Trigger is a method: call it with its
+// arguments (Channel)." or "ClearParadigm is a method: call it without arguments."
+std::string MethodMisuseMessage(const std::string& member, const std::vector<std::string>& parameters);
 
 }  // namespace quor

@@ -30,6 +30,7 @@ If region = "en" Then
     p.ChangeParadigm "2x" : Report "ChangeParadigm ""2x"""
     p.ChangeChannelMode 1, 2.5 : Report "ChangeChannelMode 1, 2.5"
     ok = p.SetChannelShape(True, 1) : Report "SetChannelShape True, 1"
+    x = p.Trigger : Report "x = p.Trigger"
     ' Taken: numbers of every kind, variables (passed by reference), plain text.
     x = 3
     p.Trigger x : Report "Trigger x (3)"

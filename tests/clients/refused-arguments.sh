@@ -55,6 +55,7 @@ SetChannelVoltage "1,000.5": refused: Type Error: Voltage Parameter $number the 
 ChangeParadigm "2x": refused: Type Error: ParadigmNumber Parameter $whole the text "2x" $english.
 ChangeChannelMode 1, 2.5: refused: Type Error: Mode Parameter $whole 2.5.
 SetChannelShape True, 1: refused: Type Error: Channel Parameter $whole the Boolean True.
+x = p.Trigger: refused: Trigger is a method: call it with its arguments (Channel).
 Trigger x (3): sent
 ChangeParadigm 2.0: sent
 ChangeChannelMode 1, CByte(2): sent

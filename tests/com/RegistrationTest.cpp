@@ -13,6 +13,11 @@ namespace {
 
 const std::wstring kClsid = L"{FD7AD882-6D86-41B8-BADE-73487A8C71A4}";
 const std::wstring kLibid = L"{D628F04D-0AF6-4971-B2E1-10ECA673A707}";
+const std::wstring kInterface = L"Interface\\{3EEA728F-63D9-4C91-AFE7-49375FAFAACD}";
+// Each bitness names its own file under its own platform key of the shared type library key.
+const std::wstring kTypeLib = L"TypeLib\\" + kLibid;
+const std::wstring kOwnPlatform = kTypeLib + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32");
+const std::wstring kOtherPlatform = kTypeLib + (sizeof(void*) == 8 ? L"\\1.0\\0\\win32" : L"\\1.0\\0\\win64");
 
 bool KeyExists(HKEY root, const std::wstring& key, REGSAM view = 0) {
     HKEY handle = nullptr;
@@ -35,7 +40,7 @@ std::wstring Value(HKEY root, const std::wstring& key, const wchar_t* name = nul
 std::vector<std::wstring> RegisteredKeys() {
     const std::wstring c = L"CLSID\\" + kClsid;
     return {c, c + L"\\InprocServer32", c + L"\\ProgID", c + L"\\Version", c + L"\\TypeLib", L"QuorLib.Pulsyn",
-            L"QuorLib.Pulsyn\\Clsid"};
+            L"QuorLib.Pulsyn\\Clsid", kOwnPlatform, kInterface + L"\\TypeLib", kInterface + L"\\ProxyStubClsid32"};
 }
 
 // Where a per-user registration keeps a key: on 64-bit Windows a 32-bit build's class keys
@@ -86,6 +91,9 @@ TEST_F(RegistrationTest, RegisterWritesEveryEntryAndUnregisterRemovesThemAll) {
     EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\ProgID"), L"QuorLib.Pulsyn");
     EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\Version"), L"1.0");
     EXPECT_EQ(Value(HKEY_CLASSES_ROOT, c + L"\\TypeLib"), kLibid);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kOwnPlatform), ModulePath(Dll().module));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kOtherPlatform));
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInterface + L"\\TypeLib"), kLibid);
     BSTR registeredPath = nullptr;
     EXPECT_EQ(QueryPathOfRegTypeLib(LIBID_QuorLib, 1, 0, 0, &registeredPath), S_OK);
     SysFreeString(registeredPath);
@@ -100,8 +108,32 @@ TEST_F(RegistrationTest, RegisterWritesEveryEntryAndUnregisterRemovesThemAll) {
 
     ASSERT_EQ(Dll().unregisterServer(), S_OK);
     for (const std::wstring& key : RegisteredKeys()) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key.c_str();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTypeLib));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kInterface));
     EXPECT_NE(QueryPathOfRegTypeLib(LIBID_QuorLib, 1, 0, 0, &registeredPath), S_OK);
     EXPECT_EQ(Dll().unregisterServer(), S_OK);  // unregistering twice is no error
+}
+
+// The type library and interface keys are shared by both bitnesses: while the other one is
+// registered (its platform key there), unregistering this one removes only its own key.
+TEST_F(RegistrationTest, UnregisteringOneBitnessLeavesTheOthersTypeLibrary) {
+    if (PerUserRun()) GTEST_SKIP() << "this run registers per user";
+    const std::wstring otherFile = L"C:\\Other\\QuorLib.dll";
+    HKEY other = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kOtherPlatform.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &other,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(other, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(otherFile.c_str()),
+                   static_cast<DWORD>((otherFile.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(other);
+    ASSERT_EQ(Dll().registerServer(), S_OK);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kOtherPlatform), otherFile);  // registering keeps it too
+    ASSERT_EQ(Dll().unregisterServer(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kOwnPlatform));
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kOtherPlatform), otherFile);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInterface + L"\\TypeLib"), kLibid);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kTypeLib.c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kInterface.c_str());
 }
 
 TEST_F(RegistrationTest, APathWithASpaceIsRegisteredInItsShortForm) {
@@ -135,6 +167,7 @@ TEST_F(RegistrationTest, PerUserSwitchRegistersUnderTheCurrentUser) {
     for (const std::wstring& key : RegisteredKeys())
         EXPECT_TRUE(UserKeyExists(key)) << key.c_str();
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + L"CLSID\\" + kClsid));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, userClasses + kTypeLib));  // nor the type library there
     EXPECT_EQ(UserValue(L"QuorLib.Pulsyn\\Clsid"), kClsid);
     ASSERT_EQ(Dll().unregisterServer(), S_OK);
     for (const std::wstring& key : RegisteredKeys())

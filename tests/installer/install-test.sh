@@ -9,7 +9,8 @@
 #   2. the files (the guide and the reference as HTML pages too), the Start-menu entries, the
 #      entry of the installed programs, and the class registered in the mode's hive only, each
 #      bitness's class naming its own DLL;
-#   3. machine-wide: the example VBScript session, run from the installed folder, through the
+#   3. machine-wide: the example VBScript session, run from the installed folder as a user
+#      would (no log name given: the log goes to the user's Documents folder), through the
 #      installed DLL of each bitness this machine can run (cscript of System32, SysWOW64)
 #      against the simulated stimulator. (Wine's COM does not create objects from a per-user
 #      registration, so the per-user install is checked by its keys.)
@@ -31,78 +32,26 @@ set -euo pipefail
 installer=$(realpath "$1"); sim=$2; shim64=$3; shim32=$4; work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-. "$root/scripts/lib/simulator.sh"
 
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-prefix=$work/prefix
-# No debugger, and no menu entries or icons on this machine's own desktop for the
-# installer's Start-menu entries (winemenubuilder would make .desktop files of them).
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d"
-server=/usr/lib/wine/wineserver64
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-    "$root/cmake/wine.sh" stop "$prefix"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-# Every Wine program writes to files, never to this script's output: Wine's helper processes
-# inherit their streams and would hold a caller's pipe open.
-wine64() { /usr/lib/wine/wine64 "$@" </dev/null >>"$work/wine.log" 2>&1; }
-# The standard output of a Wine program, through a file for the same reason.
-wine64_output() {
-    /usr/lib/wine/wine64 "$@" </dev/null >"$work/output.txt" 2>>"$work/wine.log" || true
-    tr -d '\r' <"$work/output.txt"
-}
-# The server ends once the prefix's last program has: that is how an uninstaller, which
-# hands over to a copy of itself and returns, is awaited. Its end also writes the registry
-# to system.reg and user.reg.
-settle() { "$server" -w; }
-reg_has() { wine64 reg query "$@"; }
-registry_mentions() {
-    grep -i -h -E 'QuorLib|Pulsyn|FD7AD882-6D86-41B8-BADE-73487A8C71A4|D628F04D-0AF6-4971-B2E1-10ECA673A707|3EEA728F-63D9-4C91-AFE7-49375FAFAACD|BF2AC4E6-8D10-49B3-B69C-C4D131FA2D8A|18E66CEC-75F1-4C18-872A-0D66A4D73543' \
-        "$prefix/system.reg" "$prefix/user.reg" || true
-}
-files_of_prefix() { (cd "$prefix/drive_c" && find . -mindepth 1 | LC_ALL=C sort); }
-
-"$root/cmake/wine.sh" display "$prefix"
-if [ -s "$prefix.display" ]; then export DISPLAY=":$(tr -d ' \n' <"$prefix.display")"; fi
-start=$SECONDS
-wine64 wineboot -i
-settle
-echo "== clean prefix made in $((SECONDS - start)) s"
-runs_32bit=1
-why_not_32bit=$("$root/cmake/runs-32bit.sh" "$work/probe") || runs_32bit=0
+. "$here/wine-prefix.sh"
 clsid='{FD7AD882-6D86-41B8-BADE-73487A8C71A4}'
+libid='{D628F04D-0AF6-4971-B2E1-10ECA673A707}'
 entry='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorLib'
 
-# session <system-dir> <loader>: the installed example session with that folder's cscript.
+# session <system-dir> <loader>: the installed example session with that folder's cscript, as a
+# user runs it (no log name: the log goes to the user's Documents folder).
 session() {
-    local sysdir=$1 loader=$2 dir
-    dir=$work/session-$sysdir
-    mkdir -p "$dir"
-    start_simulator "$sim" "$dir" sim --link "$dir/device" --state-file "$dir/state.json"
-    sim_pid=$SIM_PID
-    ln -sfn "$dir/device" "$prefix/dosdevices/com7"
+    local sysdir=$1 loader=$2 status=0
     echo "== installed examples\\session.vbs with $sysdir\\cscript, COM7"
-    local status=0
-    LD_PRELOAD="$shim64:$shim32" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
-        "$install_dir_windows\\examples\\session.vbs" COM7 "/log:$(winpath "$dir/session.rtf")" \
-        </dev/null >"$dir/output.txt" 2>>"$work/wine.log" || status=$?
+    installed_session "$sim" "$sysdir" "$loader" "$shim64:$shim32" COM7 \
+        "$install_dir_windows\\examples\\session.vbs" || status=$?
     [ "$status" = 0 ] || fail "the session with $sysdir\\cscript ended with exit code $status"
-    sim_control "$SIM_PORT" "wait idle" >/dev/null
-    sim_control "$SIM_PORT" frames >"$dir/frames.json"
-    sim_control "$SIM_PORT" quit >/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-    rm -f "$prefix/dosdevices/com7"
-    python3 "$root/tests/clients/check_session.py" "$dir/output.txt" "$dir/frames.json" "$dir/state.json" \
-        "$dir/session.rtf" && echo "   every frame, the device state and the saved log as expected" ||
-        fail "the session with $sysdir\\cscript"
+    # The log in the user's Documents folder, as the output says; it is the user's, so it
+    # is moved out of the way before the uninstall is checked for leftovers.
+    grep -q 'The traffic log is saved in C:\\users\\.*\\Documents\\pulsyn-session.rtf' "$work/session-$sysdir/output.txt" ||
+        fail "the session does not say that its log is in the user's Documents folder"
+    mv "$documents/pulsyn-session.rtf" "$work/session-$sysdir/session.rtf" 2>/dev/null || fail "no log in $documents"
+    check_session "$sysdir" "$work/session-$sysdir/session.rtf"
 }
 
 # install_and_remove <mode> <hive of the mode> <other hive> <folder as Windows sees it> [/D=...]
@@ -139,6 +88,16 @@ install_and_remove() {
     grep -q -i 'x64\\QuorLib.dll' "$work/class64.txt" ||
         fail "the 64-bit class in $hive does not name x64\\QuorLib.dll: $(tr '\n' ' ' <"$work/class64.txt")"
     reg_has "$other\\Software\\Classes\\CLSID\\$clsid" && fail "registered in $other too"
+    # Each bitness's type library under its own platform key, naming its own DLL, in the
+    # mode's hive only (a per-user install leaves the machine's keys alone).
+    wine64_output reg query "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0" /s >"$work/typelib.txt"
+    grep -A1 -i 'win64$' "$work/typelib.txt" | grep -q -i 'x64\\QuorLib.dll' ||
+        fail "the 64-bit type library in $hive does not name x64\\QuorLib.dll: $(tr '\n' ' ' <"$work/typelib.txt")"
+    if [ "$runs_32bit" = 1 ]; then
+        grep -A1 -i 'win32$' "$work/typelib.txt" | grep -q -i 'x86\\QuorLib.dll' ||
+            fail "the 32-bit type library in $hive does not name x86\\QuorLib.dll: $(tr '\n' ' ' <"$work/typelib.txt")"
+    fi
+    reg_has "$other\\Software\\Classes\\TypeLib\\$libid" && fail "a type library in $other too"
     if [ "$runs_32bit" = 1 ] && [ "$mode" = CurrentUser ]; then
         # Where Windows keeps a 32-bit program's per-user class, read as it is stored.
         wine64_output reg query "$hive\\Software\\Classes\\WOW6432Node\\CLSID\\$clsid\\InprocServer32" >"$work/class32.txt"
@@ -170,6 +129,10 @@ install_and_remove() {
             fail "unregistering the 32-bit DLL removed the name QuorLib.Pulsyn that the 64-bit one still uses"
         reg_has "$hive\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" ||
             fail "unregistering the 32-bit DLL removed the 64-bit class"
+        reg_has "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win64" ||
+            fail "unregistering the 32-bit DLL removed the 64-bit type library"
+        reg_has "$hive\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win32" &&
+            fail "unregistering the 32-bit DLL left its type library"
     fi
 
     local uninstall
@@ -187,17 +150,8 @@ install_and_remove() {
     echo "   uninstalled in $((SECONDS - t)) s, exit code $status"
     [ "$status" = 0 ] || fail "the uninstaller ended with exit code $status"
 
-    files_of_prefix >"$work/files-after-$mode"
-    # Left behind: what is there now and was not before, but what Wine itself writes while
-    # programs run (its temporary folder, font and shell caches).
-    local left
-    left=$(LC_ALL=C comm -13 "$work/files-before-$mode" "$work/files-after-$mode" |
-           grep -v -E '^\./(windows/temp|users/[^/]+/(Temp|AppData/Local/Temp))(/|$)' || true)
-    [ -z "$left" ] || fail "files left after the uninstall: $(tr '\n' ' ' <<<"$left")"
+    nothing_left "$work/files-before-$mode" "the uninstall"
     [ ! -e "$install_dir" ] || fail "the install folder is still there"
-    local keys
-    keys=$(registry_mentions)
-    [ -z "$keys" ] || fail "registry entries left after the uninstall: $(tr '\n' ' ' <<<"$keys")"
 }
 
 install_and_remove AllUsers HKLM HKCU 'C:\Program Files\QuorLib'

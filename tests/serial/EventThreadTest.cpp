@@ -2,6 +2,7 @@
 // and the races between the thread and Close.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -96,6 +97,34 @@ TEST_F(Events, AllEventsMonitoredStillDeliverInput) {
     EXPECT_TRUE(PumpUntil([&] { return txEmpty > 0; }));
     line.Send("in");
     EXPECT_TRUE(PumpUntil([&] { return received == "in"; }));
+}
+
+// A driver without modem lines (a pseudo-terminal under Wine: QUOR_TEST_NO_MODEM_LINES=1)
+// refuses DTR and RTS and cannot wait for line events: the port is used without them, and
+// its arrivals and drained writes are still reported. Every other line raises them.
+TEST_F(Events, ALineWithoutModemLinesIsUsedWithoutThem) {
+    const char* none = std::getenv("QUOR_TEST_NO_MODEM_LINES");
+    comm->SetMonitorEvents(kAllCommEvents);
+    int txEmpty = 0;
+    comm->SetOnTxEmpty([&](TCustomComm*) { ++txEmpty; });
+    comm->Open();
+    comm->SetDTRState(true);
+    comm->SetRTSState(false);
+    EXPECT_EQ(comm->WithoutModemLines(), none != nullptr && std::string(none) == "1");
+    EXPECT_EQ(comm->Write("out", 3), 3);
+    EXPECT_EQ(line.Receive(3), "out");
+    EXPECT_TRUE(PumpUntil([&] { return txEmpty > 0; }));
+    for (const char* text : {"in", "more"}) {
+        received.clear();
+        line.Send(text);
+        EXPECT_TRUE(PumpUntil([&] { return received == text; }));
+    }
+    // Any other refusal stays an error: a function no driver knows.
+    const std::string refused = CommErrorOf([&] { comm->EscapeLine(0xFF); });
+    EXPECT_EQ(refused.rfind("EscapeCommFunction failure (Error: ", 0), 0u) << refused;
+    comm->Close();
+    comm->Open();
+    EXPECT_FALSE(comm->WithoutModemLines());  // until the new opening's driver refuses them
 }
 
 TEST_F(Events, CloseWhileANotificationIsQueuedDropsIt) {

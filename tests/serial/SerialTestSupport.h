@@ -30,6 +30,7 @@ inline bool UnderWine() {
 class TestComm : public quor::TComm {
 public:
     using TCustomComm::DispatchEvents;
+    using TCustomComm::EscapeLine;
     using TCustomComm::FDCB;
 };
 

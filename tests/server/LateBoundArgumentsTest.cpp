@@ -159,11 +159,25 @@ TEST(LateBoundArgumentsTest, FileNamesAreTextConnectedIsABooleanAndEveryParamete
         }
     }
     EXPECT_NO_THROW(quor::RequireArgumentCount("ClearParadigm", {}, 0));
-    try {
-        quor::RequireArgumentCount("SetChannelDelay", {"Channel", "Delay"}, 3);
-        ADD_FAILURE() << "a third argument was ignored";
-    } catch (const quor::Exception& e) {
-        EXPECT_EQ(e.Message(), "SetChannelDelay takes 2 arguments (Channel, Delay), not 3.");
+    EXPECT_NO_THROW(quor::RequireArgumentCount("Connect", {}, 0, true));  // x = p.Connect
+    struct Miscount {
+        std::vector<std::string> parameters;
+        size_t passed;
+        bool mayBeRead;
+        const char* message;
+    };
+    for (const Miscount& c : std::vector<Miscount>{
+             {{"Channel", "Delay"}, 3, false, "SetChannelDelay takes 2 arguments (Channel, Delay), not 3."},
+             {{"Channel", "Delay"}, 3, true, "SetChannelDelay takes 2 arguments (Channel, Delay), not 3."},
+             {{"Channel", "Delay"}, 0, false, "SetChannelDelay takes 2 arguments (Channel, Delay), not 0."},
+             {{"Channel", "Delay"}, 0, true, "SetChannelDelay is a method: call it with its arguments (Channel, Delay)."},
+         }) {
+        try {
+            quor::RequireArgumentCount("SetChannelDelay", c.parameters, c.passed, c.mayBeRead);
+            ADD_FAILURE() << c.message << " was not raised";
+        } catch (const quor::Exception& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
     }
 }
 

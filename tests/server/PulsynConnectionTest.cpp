@@ -142,6 +142,7 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayNotConnected) {
     EXPECT_EQ(LastDescription(), kNotConnected);
     EXPECT_EQ(p.CopyParadigm(3), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(p.ShowMonitor(), S_OK) << LastDescription();  // the log so far can be shown
     EXPECT_TRUE(DeviceA().Frames().empty());
     EXPECT_TRUE(DeviceB().Frames().empty());
     // Writing false on an object that never connected leaves the window alone.
@@ -310,6 +311,7 @@ TEST_F(ConnectionTest, ALostPortFailsAtOnceAndConnectingAgainWorks) {
     EXPECT_EQ(ConnectedOf(p), VARIANT_FALSE);
     EXPECT_EQ(p.Trigger(1), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), lost);
+    EXPECT_EQ(p.ShowMonitor(), S_OK) << LastDescription();  // the log up to the loss
 
     reconnect();
     EXPECT_EQ(p.SetChannelVoltage(1, 3, &value), S_OK) << LastDescription();
@@ -324,6 +326,10 @@ TEST_F(ConnectionTest, ALostPortFailsAtOnceAndConnectingAgainWorks) {
     EXPECT_EQ(LastDescription(), lost);
     reconnect();
     EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();
+    // Disconnected, the log is gone with the connection.
+    ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(p.ShowMonitor(), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
 }
 
 // Every message's advice works as written: after another object disconnected, "call

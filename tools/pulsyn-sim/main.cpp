@@ -26,10 +26,12 @@ channels, and answers "OK." or "ER:<reason>" to every command that asks for a re
 
 On Linux it makes a new pseudo-terminal and prints the path of the end your program opens,
 for example /dev/pts/7, as the FIRST LINE of its output. Point the client at that path (or at
-a fixed --link). Under Wine, make a COM port of it:
+a fixed --link). Under Wine, make a COM port of it and start the client with COM5:
     ln -sf /dev/pts/7 ~/.wine/dosdevices/com5
-On Windows, pair two COM ports with a null-modem emulator, serve one (--device COM6) and let
-the client open the other.
+(a pseudo-terminal has no modem lines: QuorLib uses it without them, and its log says so).
+On Windows, pair two COM ports with a null-modem emulator (com0com, in its setup command
+prompt: install PortName=COM6 PortName=COM7), serve one (--device COM6) and let the client
+open the other (COM7).
 
 usage: pulsyn-sim [OPTION]...
        pulsyn-sim --ask PORT COMMAND [WORD]...
