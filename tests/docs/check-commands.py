@@ -73,11 +73,15 @@ NOT_RUN = {
     "cmake/wine.sh run $PWD/build/win64/wineprefix /usr/lib/wine/wine64 build/win64/bench/dialogue_bench.exe":
         "the Windows benchmark under Wine, after the win64 build",
     "dialogue_bench --memory 1000000": "a benchmark of a million dialogues (minutes)",
-    "python3 -m venv --system-site-packages ~/lab-venv": PIP,
-    "~/lab-venv/bin/pip install --no-build-isolation .": PIP,
-    "python3 -m pip install --user --break-system-packages --no-build-isolation .": PIP,
+    "python3 -m venv": "names the command only: the block below shows it whole",
+    "python3 -m venv ~/lab-venv": PIP,
+    "~/lab-venv/bin/pip install .": PIP,
+    "~/lab-venv/bin/pip uninstall quorlib": PIP,
+    "python3 -m pip install --user --break-system-packages .": PIP,
+    "python3 -m pip uninstall --break-system-packages quorlib": PIP,
     "python3 -m build --wheel --no-isolation": PIP,
-    "pip uninstall quorlib": PIP,
+    "python3 -m pip install --user --break-system-packages quorlib-1.2.0-cp311-cp311-linux_x86_64.whl":
+        "installs the release's wheel, which ./scripts/release.sh makes; the install test installs a wheel",
 }
 TIME = re.compile(r"\b\d\d:\d\d:\d\d(\.\d+)?\b")
 PATH = re.compile(r"(/tmp|/dev/pts)/\S*")

@@ -5,7 +5,7 @@ DOCUMENTS = ["README.md", "examples/INSTALL.md", "docs/reference.md"]
 FENCE = re.compile(r"^```(\w*)\n(.*?)^```", flags=re.S | re.M)
 CODE_SPAN = re.compile(r"(?<!`)`([^`]+)`(?!`)")
 LINUX_PROGRAMS = {"cmake", "ctest", "python3", "pulsyn-sim", "ln", "echo", "dialogue_bench", "quorval"}
-WINDOWS_PROGRAMS = {"cscript", "regsvr32", "setx", "powershell", "pwsh", "dotnet", "pip", "python", "reg"}
+WINDOWS_PROGRAMS = {"cscript", "regsvr32", "setx", "powershell", "pwsh", "dotnet", "pip", "python", "reg", "msiexec"}
 
 
 def fenced_blocks(text):

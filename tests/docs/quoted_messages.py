@@ -89,6 +89,20 @@ PRODUCED_BY = {
         ("tests/server/PulsynConnectionTest.cpp", {"SetChannelDelay": "SetChannelVoltage"}),
     'Cannot send "<command>" while another command is waiting for the stimulator\'s reply: wait until that call has '
     "returned.": "tests/server/PulsynCommandTest.cpp",
+    '... not an invalid decimal value (its scale is above 28 or its sign byte is not 0 or 128).':
+        'tests/server/LateBoundArgumentsTest.cpp',
+    "Type Error: Channel Parameter must be a whole number, not Decimal('2.5').": 'tests/python/test_arguments.py',
+    'Type Error: Mode Parameter must be a whole number, not ChannelShapes.csBipolar (a member of another enumeration).':
+        'tests/python/test_arguments.py',
+    '... What the port still held of the command could not be discarded (Error: <n>), so it may still reach the '
+    'stimulator.': 'tests/serial/DriverCountsTest_posix.cpp',
+    'accepted: paradigm 2 channel 1 mode train': 'tests/python/test_cli_and_logging.py',
+    'The traffic log is saved in C:\\Users\\you\\Documents\\pulsyn-session.rtf':
+        ('tests/installer/install-test.sh',
+         {'C:\\Users\\you\\Documents\\pulsyn-session.rtf': 'C:\\\\users\\\\.*\\\\Documents\\\\pulsyn-session.rtf'}),
+    'EscapeCommFunction failure (Error: <n>)': 'tests/serial/EventThreadTest.cpp',
+    'COM7 has no modem lines (its driver does not support DTR and RTS): used without them':
+        'tests/clients/client-session.sh',
 }
 
 # Quoted by the documents but produced by no test here, each with the reason.
@@ -105,10 +119,10 @@ NOT_PRODUCED = {
     "Write error: the stimulator's port took only <m> of the command's <n> bytes within 1000 ms, so the command may "
     "have reached the stimulator incomplete; ...":
         "tests/monitor/LinkWriteTest.cpp composes it from the count that went out and the platform's code",
-    "Write error: the stimulator's port took only <m> of the command's <n> bytes within 1000 ms, so the command may "
+    "Write error: the stimulator's port took only <m> of the command's <n> bytes within <t> ms, so the command may "
     "have reached the stimulator incomplete; the rest was discarded. Check the stimulator before sending the command "
-    "again (Error: 1460)":
-        "tests/monitor/LinkWriteTest.cpp composes it from the count that went out and the platform's code",
+    "again (Error: <code>)":
+        "tests/monitor/LinkWriteTest.cpp composes it from the count that went out, the time waited and the platform's code",
     "... transfer event ...": "the system refusing an event object: no test can starve itself of them",
     "Error starting the port's event thread: ...": "the system refusing a thread: no test can starve itself of them",
     "... QuorLib.Pulsyn: Channel Error: Channel Parameter must be between 1 and 9. ...":
@@ -119,7 +133,8 @@ NOT_PRODUCED = {
 NOT_MESSAGES = {
     "quorlib --port /dev/ttyACM0 paradigm 2 mode 1 train delay 1 0.025 trigger 1 log run.rtf":
         "a command line of the quorlib program, on a device the reader has",
-    "time port -> bytes": "the form of the Python log records' message",
+    "port command -> reply (duration)": "the form of the Python traffic records' message",
+    "<file>, line <n>, <key>: <message>": "the form in which a protocol file's problems are reported",
     "ActiveX component can't create object": "Windows' own message",
     "Edit environment variables for your account": "a Windows menu entry",
     "Ports (COM & LPT)": "a Device Manager group",

@@ -29,7 +29,9 @@ def test_every_exception_class_survives_pickling_with_its_message_and_attributes
     made = [quorlib.Error("failed"), quorlib.ArgumentError("refused", "channel"),
             quorlib.PortError(errno.ENOENT, "no such port"), quorlib.PortError(None, "transfer failed"),
             quorlib.LogFileError(errno.EACCES, "Cannot create file", "/root/log.rtf"),
-            quorlib.NotConnectedError("connect first"), quorlib.PortLostError("gone"), quorlib.NoReplyError("silent")]
+            quorlib.NotConnectedError("connect first"), quorlib.PortLostError("gone"), quorlib.NoReplyError("silent"),
+            quorlib.ProtocolError("p.toml", [(3, "paradigm.2.channel.1.delay", "Range Error")]),
+            quorlib.RefusedError(quorlib.Setting(1, 2, "delay", 0.5, "p.toml, line 4"))]
     classes = {c for c in vars(quorlib).values() if isinstance(c, type) and issubclass(c, quorlib.Error)}
     assert {type(e) for e in made} == classes
     for error in made:

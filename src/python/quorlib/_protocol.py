@@ -50,7 +50,7 @@ class ProtocolError(Error, ValueError):
                                    for line, key, message in problems))
 
     def __reduce__(self) -> Tuple[Any, ...]:
-        return type(self), (self.filename, self.problems)
+        return type(self), (self.filename, self.problems), dict(vars(self))
 
 
 class RefusedError(Error):
@@ -62,7 +62,7 @@ class RefusedError(Error):
         super().__init__(f"the stimulator refused {setting} ({setting.source})")
 
     def __reduce__(self) -> Tuple[Any, ...]:
-        return type(self), (self.setting,)
+        return type(self), (self.setting,), dict(vars(self))
 
 
 @dataclass(frozen=True)
