@@ -78,11 +78,13 @@ run_fuzz() {
 
 start=$SECONDS
 for b in "${builds[@]}"; do
+    stage_start=$SECONDS
     case "$b" in
         fuzz) run_fuzz ;;
         installer) run_installer ;;
         *) run_preset "$b" ;;
     esac
+    echo "=== $b: done in $((SECONDS - stage_start)) s"
 done
 echo "=== all tests passed in $((SECONDS - start)) s"
 for note in "${notes[@]}"; do echo "$note"; done
