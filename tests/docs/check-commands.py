@@ -2,7 +2,8 @@
 """Every shell command that README.md, examples/INSTALL.md and docs/reference.md show is run
 here, on Linux, against the simulator where it needs a device, unless it is marked as a
 Windows command or listed in NOT_RUN, whole, with the reason it is not run here. What the
-documents say a command prints is compared with what it prints.
+documents say a command prints is compared with what it prints. Every `python` block that uses
+quorlib runs too, as a program, unless PYTHON_NOT_RUN lists it with its reason.
 
     check-commands.py SOURCE_DIR BINARY_DIR [--documents DIR] [--changed-from DIR]
 
@@ -14,6 +15,12 @@ How the documents mark commands:
   settings): a path (`./scripts/...`, `build/...`, `tests/...`) or a program named in
   documents.py. Spans that start with a Windows program (cscript, regsvr32, setx, powershell,
   dotnet, pip, python, which Linux spells python3, a .exe, a C:\\ path) are Windows-only.
+
+Python blocks: each runs as a program of its own, from the source folder (so
+examples/protocol.toml resolves), with quorlib imported first (a block may go on from the one
+before it), against two fresh simulators: /dev/ttyACM0 and /dev/ttyACM1 are their lines. It
+must exit with status 0, and each simulator whose device it names must have received a frame.
+A python block that is neither run (it does not use quorlib) nor listed fails the check.
 
 Placeholders are filled in when a command runs: PORT is the running simulator's control port,
 COM7 is its line (through QUORLIB_COM7), /tmp/ and $WINEPREFIX are folders of this run, and
@@ -34,6 +41,7 @@ only the commands and compares only the outputs that differ from those of the do
 that folder (the checker's own test changes one thing at a time).
 """
 import argparse
+import json
 import os
 import pathlib
 import re
@@ -44,7 +52,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
-from documents import DOCUMENTS, code_spans, fenced_blocks, is_windows, program_of, prose  # noqa: E402
+from documents import DOCUMENTS, FENCE, code_spans, fenced_blocks, is_windows, program_of, prose  # noqa: E402
 
 LINUX_FENCES = {"sh", "bash", "console"}
 WINDOWS_FENCES = {"bat", "cmd", "powershell", "ps1"}
@@ -83,6 +91,12 @@ NOT_RUN = {
     "python3 -m pip install --user --break-system-packages quorlib-1.2.0-cp311-cp311-linux_x86_64.whl":
         "installs the release's wheel, which ./scripts/release.sh makes; the install test installs a wheel",
 }
+# The python blocks this check does not run, each by its first line, with the reason.
+PYTHON_NOT_RUN = {
+    "# Windows (pywin32, the registered QuorLib.dll)       # Linux (the quorlib module)":
+        "two programs side by side in two columns, Windows beside Linux: the text is not one program",
+}
+DEVICES = ("/dev/ttyACM0", "/dev/ttyACM1")
 TIME = re.compile(r"\b\d\d:\d\d:\d\d(\.\d+)?\b")
 PATH = re.compile(r"(/tmp|/dev/pts)/\S*")
 
@@ -121,6 +135,17 @@ def shown_outputs(text):
                 yield f"build/native/tools/quorval/quorval {value.split()[0]}", (form.strip("`"),)
 
 
+def python_blocks(text):
+    """Yields (line number of the fence, body) of each python block."""
+    for found in FENCE.finditer(text):
+        if found.group(1) == "python":
+            yield text.count("\n", 0, found.start()) + 1, found.group(2)
+
+
+def one_line(output):
+    return " | ".join(line.strip() for line in output.strip().splitlines())
+
+
 def normalized(output):
     return PATH.sub("<path>", TIME.sub("<time>", output))
 
@@ -136,6 +161,24 @@ def differs(output, shown):
     return None
 
 
+def simulator(program, *options):
+    """A running simulator, its line and its control port."""
+    sim = subprocess.Popen([str(program), "--quiet", *options], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           text=True)
+    line = sim.stdout.readline().strip()
+    return sim, line, sim.stdout.readline().rsplit(":", 1)[1].strip()
+
+
+def end(program, sim, port):
+    subprocess.run([str(program), "--ask", port, "quit"], capture_output=True, timeout=60)
+    try:
+        sim.wait(timeout=60)
+    finally:
+        if sim.poll() is None:
+            sim.kill()
+            sim.wait()
+
+
 class Run:
     """The place the commands run in: a simulator, scratch folders, the built programs."""
 
@@ -144,10 +187,7 @@ class Run:
         self.scratch = pathlib.Path(tempfile.mkdtemp(prefix="docs-commands-"))
         (self.scratch / "prefix" / "dosdevices").mkdir(parents=True)
         self.sim_program = binary / "tools" / "pulsyn-sim" / "pulsyn-sim"
-        self.sim = subprocess.Popen([str(self.sim_program), "--quiet", "--control-file", str(self.scratch / "port")],
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
-        self.line = self.sim.stdout.readline().strip()
-        self.port = self.sim.stdout.readline().rsplit(":", 1)[1].strip()
+        self.sim, self.line, self.port = simulator(self.sim_program, "--control-file", str(self.scratch / "port"))
         shutil.copy(source / "examples" / "session_linux.py", self.scratch)
         self.env = {**os.environ, "WINEPREFIX": str(self.scratch / "prefix"), "QUORLIB_COM7": self.line,
                     "PYTHONPATH": os.environ.get("QUOR_QUORLIB_DIR", str(binary / "python")),
@@ -156,8 +196,7 @@ class Run:
                                              "/usr/bin", os.environ["PATH"]])}
 
     def close(self):
-        subprocess.run([str(self.sim_program), "--ask", self.port, "quit"], capture_output=True, timeout=60)
-        self.sim.wait(timeout=60)
+        end(self.sim_program, self.sim, self.port)
         shutil.rmtree(self.scratch, ignore_errors=True)
 
     def concrete(self, command):
@@ -178,6 +217,30 @@ class Run:
         if result.returncode != 0:
             return f"exit status {result.returncode}: {(result.stdout + result.stderr).strip()[-600:]}"
         return differs(result.stdout, shown)
+
+    def run_python(self, body):
+        """None when the block ran to status 0 and each device it names received a frame."""
+        sims = [simulator(self.sim_program) for _ in DEVICES]
+        try:
+            text = body
+            for device, (_, line, _) in zip(DEVICES, sims):
+                text = text.replace(device, line)
+            program = self.scratch / "block.py"
+            # On the block's first line, so that a traceback's line n is the block's line n.
+            program.write_text("import quorlib; " + text, encoding="utf-8")
+            result = subprocess.run([sys.executable, str(program)], cwd=self.source, env=self.env,
+                                    capture_output=True, text=True, timeout=300)
+            if result.returncode != 0:
+                return f"exit status {result.returncode}: {one_line(result.stdout + result.stderr)[-800:]}"
+            for device, (_, _, port) in zip(DEVICES, sims):
+                asked = subprocess.run([str(self.sim_program), "--ask", port, "frames"], capture_output=True,
+                                       text=True, timeout=60)
+                if device in body and (asked.returncode != 0 or not json.loads(asked.stdout).get("frames")):
+                    return f"the simulator on {device} received no frame: {one_line(asked.stdout + asked.stderr)}"
+        finally:
+            for sim, _, port in sims:
+                end(self.sim_program, sim, port)
+        return None
 
     def serve(self, words, cwd):
         """A simulator the reader starts: it must print its line and control port."""
@@ -221,6 +284,21 @@ def checks(documents_dir):
     return runs, problems, counts
 
 
+def python_checks(documents_dir):
+    """(document, line, body) of every python block to run, and the problems and count of the others."""
+    runs, problems, not_run = [], [], 0
+    for document in DOCUMENTS:
+        for line, body in python_blocks((documents_dir / document).read_text(encoding="utf-8")):
+            if body.splitlines()[0].strip() in PYTHON_NOT_RUN or body in PYTHON_NOT_RUN:
+                not_run += 1
+            elif re.search(r"\bquorlib\b", body):
+                runs.append((document, line, body))
+            else:
+                problems.append(f"{document} line {line}: a python block that does not use quorlib: "
+                                "list it in PYTHON_NOT_RUN with the reason")
+    return runs, problems, not_run
+
+
 def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("source", type=pathlib.Path)
@@ -230,9 +308,13 @@ def main(argv):
     args = parser.parse_args(argv)
     source, binary = args.source.resolve(), args.binary.resolve()
     runs, failures, counts = checks(args.documents or source)
+    python_runs, python_problems, python_not_run = python_checks(args.documents or source)
+    failures += python_problems
     if args.changed_from:
         unchanged = {(command, shown) for _, command, shown in checks(args.changed_from)[0]}
         runs = [item for item in runs if item[1:] not in unchanged]
+        unchanged_blocks = {body for _, _, body in python_checks(args.changed_from)[0]}
+        python_runs = [item for item in python_runs if item[2] not in unchanged_blocks]
     run = Run(source, binary)
     try:
         for document, command, shown in runs:
@@ -240,12 +322,18 @@ def main(argv):
             print(f"{'ok  ' if not problem else 'FAIL'} {document}: {command}" + (f" prints {shown}" if shown else ""))
             if problem:
                 failures.append(f"{document}: `{command}`: {problem}")
+        for document, line, body in python_runs:
+            problem = run.run_python(body)
+            print(f"{'ok  ' if not problem else 'FAIL'} {document} line {line}: python block")
+            if problem:
+                failures.append(f"{document} line {line}: python block: {problem}")
     finally:
         run.close()
     for failure in failures:
         print(f"FAIL: {failure}")
     print(f"{len(runs)} Linux commands and outputs checked, {counts['not run']} not run (see NOT_RUN),"
-          f" {counts['windows']} Windows-only")
+          f" {counts['windows']} Windows-only; {len(python_runs)} python blocks run, {python_not_run} not run"
+          " (see PYTHON_NOT_RUN)")
     return 1 if failures else 0
 
 

@@ -1,5 +1,5 @@
 """The docs checks catch a wrong document: each case changes one thing in a copy of a document
-(a number, an option, a word of a message, a shown output) and expects its checker to fail,
+(a number, an option, a word of a message, a shown output, a member's name in a Python example) and expects its checker to fail,
 naming what changed. The commands checker runs only what the change touched."""
 import os
 import pathlib
@@ -19,6 +19,7 @@ BREAKS = [
     ("README.md", "--help` shows without installing", "--hepl` shows without installing", COMMANDS),
     ("README.md", "`./scripts/demo.sh --native` runs", "`./scripts/demo.sh --nativ` runs", COMMANDS),
     ("README.md", "prints `+400.0E-6`", "prints `+400.0E-5`", COMMANDS),
+    ("README.md", "p.change_channel_mode(1, quorlib", "p.change_chanel_mode(1, quorlib", COMMANDS),
     ("README.md", "newest entries within 16777216", "newest entries within 16777215", MESSAGES),
     ("README.md", '"Cannot change the', '"Cannot change a', MESSAGES),
     ("docs/reference.md", "ConnectChannel cant Connect", "ConnectChannel cannot connect", MESSAGES),
