@@ -69,6 +69,10 @@ install_and_remove() {
     /usr/lib/wine/wine64 "$installer" /S "/$mode" ${folder_switch:+"$folder_switch"} </dev/null >>"$work/wine.log" 2>&1 || status=$?
     echo "   installed in $((SECONDS - t)) s, exit code $status"
     [ "$status" = 0 ] || fail "the installer ended with exit code $status"
+    # The installer may go on in a process of its own after the one started here returned
+    # (seen once: its Start-menu entries were there, its uninstall entry not yet): read what
+    # it wrote only once every program of the prefix has ended.
+    settle
     for f in x64/QuorLib.dll x86/QuorLib.dll INSTALL.md INSTALL.html docs/reference.md docs/reference.html \
              CHANGELOG.md examples/session.vbs \
              examples/session.ps1 simulator/pulsyn-sim.exe Uninstall.exe; do
