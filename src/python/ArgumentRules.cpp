@@ -19,6 +19,16 @@ namespace {
     throw py::error_already_set();
 }
 
+// Runs one of the automation server's judgements; its refusal becomes an ArgumentError.
+template <class Judgement>
+auto Judged(const char* parameter, Judgement&& judge) {
+    try {
+        return judge();
+    } catch (const Exception& refusal) {
+        RaiseArgumentError(refusal.Message(), parameter);
+    }
+}
+
 // The value as a message shows it: its repr, short, with its type where the repr hides it
 // (numpy's 2.5 is a float16).
 std::string Shown(py::handle value) {
@@ -110,11 +120,7 @@ TPassedArgument PassedWhole(py::handle value, TMembers members) {
 
 int32_t WholeNumberArgument(py::handle value, const char* parameter, TMembers members) {
     const TPassedArgument passed = PassedWhole(value, members);
-    try {
-        return quor::WholeNumberArgument(parameter, passed, TNumberFormat{});
-    } catch (const Exception& refusal) {
-        RaiseArgumentError(refusal.Message(), parameter);
-    }
+    return Judged(parameter, [&] { return quor::WholeNumberArgument(parameter, passed, TNumberFormat{}); });
 }
 
 double NumberArgument(py::handle value, const char* parameter) {
@@ -134,19 +140,11 @@ double NumberArgument(py::handle value, const char* parameter) {
     } else {
         passed = Refused(value);
     }
-    try {
-        return quor::NumberArgument(parameter, passed, TNumberFormat{});
-    } catch (const Exception& refusal) {
-        RaiseArgumentError(refusal.Message(), parameter);
-    }
+    return Judged(parameter, [&] { return quor::NumberArgument(parameter, passed, TNumberFormat{}); });
 }
 
 bool BooleanArgument(py::handle value, const char* property) {
-    try {
-        return quor::BooleanArgument(property, PassedWhole(value, TMembers::None));
-    } catch (const Exception& refusal) {
-        RaiseArgumentError(refusal.Message(), property);
-    }
+    return Judged(property, [&] { return quor::BooleanArgument(property, PassedWhole(value, TMembers::None)); });
 }
 
 std::u16string FileNameArgument(py::handle value, const char* parameter) {
@@ -155,11 +153,7 @@ std::u16string FileNameArgument(py::handle value, const char* parameter) {
         name = py::module_::import("os").attr("fsdecode")(value);
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_TypeError)) throw;
-        try {
-            RequireTextArgument(parameter, Refused(value));
-        } catch (const Exception& refusal) {
-            RaiseArgumentError(refusal.Message(), parameter);
-        }
+        Judged(parameter, [&] { RequireTextArgument(parameter, Refused(value)); });
     }
     return name.cast<std::u16string>();
 }
