@@ -232,20 +232,21 @@ bool RunsUnderWine() {
 }
 
 // The events a driver would have reported on a port watched by its queues: input waiting,
-// and an output queue drained since the last write seen (`writesSeen`, updated). (The query
-// also resets the line's error state; a line without modem lines has no line errors to keep.)
-uint32_t QueueEvents(HANDLE handle, uint32_t mask, uint64_t& writesSeen) {
+// and an output queue drained since the last write seen (`writesSeen`, updated). False when
+// the port cannot be queried (its device has gone). (The query also resets the line's error
+// state: a line without modem lines has none to keep, and Wine reports none there.)
+bool QueueEvents(HANDLE handle, uint32_t mask, uint64_t& writesSeen, uint32_t& events) {
     COMSTAT stat{};
     DWORD errors = 0;
-    if (!ClearCommError(handle, &errors, &stat)) return 0;
-    uint32_t events = 0;
+    events = 0;
+    if (!ClearCommError(handle, &errors, &stat)) return false;
     if ((mask & EV_RXCHAR) && stat.cbInQue > 0) events |= EV_RXCHAR;
     const uint64_t writes = platform::writesIssued.load();
     if ((mask & EV_TXEMPTY) && writes != writesSeen && stat.cbOutQue == 0) {
         events |= EV_TXEMPTY;
         writesSeen = writes;
     }
-    return events;
+    return true;
 }
 }  // namespace
 
@@ -323,14 +324,10 @@ void TCommEventThread::Execute() {
             // the member, which outlives any wait.
             static_assert(sizeof(DWORD) == sizeof FEventMask, "event mask size");
             if (FWatch->watchQueue) {
-                const uint32_t events = QueueEvents(h, FDriverMask, FWatch->writesSeen);
+                uint32_t events = 0;
+                gone = !QueueEvents(h, FDriverMask, FWatch->writesSeen, events);
                 reported = events != 0;
-                if (reported) {
-                    FEventMask = events;
-                } else {
-                    FEvent.ResetEvent();  // as for a refused wait, below
-                    gone = platform::DeviceGone(FCommHandle);
-                }
+                if (reported) FEventMask = events;
             } else if (WaitCommEvent(h, reinterpret_cast<DWORD*>(&FEventMask), &ov)) {
                 reported = true;
             } else if (GetLastError() == ERROR_IO_PENDING) {
@@ -386,7 +383,10 @@ void TCommEventThread::Execute() {
             // The device has gone for good: nothing to watch until Close (which sets FEvent).
             FEvent.WaitFor(INFINITE_WAIT);
         } else if (!reported && FWatch->watchQueue) {
-            FEvent.WaitFor(queueLookMs);  // Stop sets FEvent and ends the pause
+            // A plain pause: Wine answers a wait on an event through its server, which would
+            // cost more than the look itself, a thousand times a second. Stop is seen at the
+            // next look.
+            Sleep(queueLookMs);
         } else if (failed) {
             FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
         }
