@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include <thread>
 
 #include "base/Deadline.h"
+#include "base/HandoffQueue.h"
 #include "base/MainThread.h"
 #include "serial/CommInt.h"
 #include "serial/CommPlatform.h"
@@ -530,7 +532,7 @@ void TCommEventThread::Stop() {
     FStopRequested.store(true);
     Terminate();
     FEvent.SetEvent();  // ends the thread's poll, which it makes holding FHandleLock
-    WakeHandoffWaiters();
+    if (FTarget) FTarget->WakeWaiters();
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
@@ -603,5 +605,55 @@ void TCommEventThread::Execute() {
         }
     }
 }
+
+}  // namespace quor
+
+namespace quor {
+
+namespace {
+// The port's own queue, woken through an eventfd that the waits of the port's user watch
+// beside the device.
+class TOwnPortEvents : public TPortEvents {
+public:
+    TOwnPortEvents()
+        : FWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          FQueue(std::make_shared<THandoffQueue>([this] {
+              const uint64_t one = 1;
+              if (FWake.Valid()) (void)!write(FWake.Get(), &one, sizeof one);
+              WakeMainThread();
+          })) {
+        AlsoServeOnMainThread(FQueue);
+    }
+    bool Post(const std::function<void()>& work, const std::function<bool()>& cancelled) override {
+        return FQueue->Post(work, cancelled);
+    }
+    void WakeWaiters() override { FQueue->WakeWaiters(); }
+    void RunPending() override { FQueue->RunPending(); }
+    bool Wait(std::chrono::milliseconds timeout, int descriptor) override {
+        const TDeadline deadline = TDeadline::In(timeout);
+        for (;;) {
+            if (FQueue->Pending() > 0) return true;
+            pollfd p[2] = {{FWake.Get(), POLLIN, 0}, {descriptor, POLLIN, 0}};
+            const int n = poll(p, descriptor >= 0 ? 2 : 1, deadline.SystemTimeout(INT_MAX, -1));
+            if (n < 0 && errno != EINTR) return false;
+            if (n > 0) {
+                if (descriptor >= 0 && p[1].revents != 0) return true;
+                // A wake-up whose hand-off has run already is stale: cleared, and the
+                // queue looked at again, so that one queued in between is not missed.
+                uint64_t count;
+                (void)!read(FWake.Get(), &count, sizeof count);
+                continue;
+            }
+            if (deadline.Expired()) return false;
+        }
+    }
+
+private:
+    TFileDescriptor FWake;
+    std::shared_ptr<THandoffQueue> FQueue;
+};
+}  // namespace
+
+std::shared_ptr<TPortEvents> TPortEvents::Create() { return std::make_shared<TOwnPortEvents>(); }
 
 }  // namespace quor

@@ -228,7 +228,7 @@ void TCommEventThread::Stop() {
     const bool endedOnItsOwn = Finished();
     FStopRequested.store(true);
     Terminate();
-    WakeHandoffWaiters();
+    if (FTarget) FTarget->WakeWaiters();
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
@@ -325,5 +325,24 @@ void TCommEventThread::Execute() {
         }
     }
 }
+
+}  // namespace quor
+
+namespace quor {
+
+namespace {
+// The apartment's thread handles every event of every port, through its message queue.
+class TMainThreadEvents : public TPortEvents {
+public:
+    bool Post(const std::function<void()>& work, const std::function<bool()>& cancelled) override {
+        return RunOnMainThread(work, cancelled);
+    }
+    void WakeWaiters() override { WakeHandoffWaiters(); }
+    void RunPending() override { ProcessMessages(); }
+    bool Wait(std::chrono::milliseconds timeout, int) override { return WaitForMessages(timeout); }
+};
+}  // namespace
+
+std::shared_ptr<TPortEvents> TPortEvents::Create() { return std::make_shared<TMainThreadEvents>(); }
 
 }  // namespace quor

@@ -35,21 +35,25 @@ def test_a_port_is_named_as_COMn_or_by_its_path_and_nothing_else(sim, monkeypatc
                                      '(e.g. "COM7") or by its device path (e.g. "/dev/ttyACM0").')
 
 
-def test_a_with_block_lets_the_port_go_at_its_end_also_after_an_exception(sim):
-    with quorlib.Pulsyn(port=sim.path) as p:
-        assert p.Connect()
-        assert sim.path in open_paths()
-    assert not p.Connected and sim.path not in open_paths()
-
-    with pytest.raises(ZeroDivisionError):
+def test_a_with_block_lets_the_port_go_at_its_end_also_after_an_exception():
+    sim = Simulator()  # a device no other test's object holds
+    try:
         with quorlib.Pulsyn(port=sim.path) as p:
-            p.Connected = True
+            assert p.Connect()
+            assert sim.path in open_paths()
+        assert not p.Connected and sim.path not in open_paths()
+
+        with pytest.raises(ZeroDivisionError):
+            with quorlib.Pulsyn(port=sim.path) as p:
+                p.Connected = True
+                p.Trigger(3)
+                1 / 0
+        assert not p.Connected and sim.path not in open_paths()
+        with pytest.raises(quorlib.Error, match="^Not connected"):
             p.Trigger(3)
-            1 / 0
-    assert not p.Connected and sim.path not in open_paths()
-    with pytest.raises(quorlib.Error, match="^Not connected"):
-        p.Trigger(3)
-    assert sim.frames() == ["T3"]
+        assert sim.frames() == ["T3"]
+    finally:
+        sim.stop()
 
 
 def test_a_port_that_goes_away_is_named_and_connecting_opens_it_again(tmp_path):
