@@ -129,6 +129,11 @@ public:
     }
     bool Connect() { return Result([&](VARIANT_BOOL* value) { return FObject.Connect(value); }); }
     void ClearParadigm() { Call([&] { return FObject.ClearParadigm(); }); }
+    std::string Ping() {
+        std::string reply;
+        Call([&] { return FObject.Ping(reply); });
+        return reply;
+    }
     void CopyParadigm(LONG destination) { Call([&] { return FObject.CopyParadigm(destination); }); }
     void Trigger(LONG channel) { Call([&] { return FObject.Trigger(channel); }); }
     void ConnectChannel(LONG channel1, LONG channel2) {
@@ -271,6 +276,7 @@ PYBIND11_MODULE(_quorlib, m) {
         .def_property_readonly("port_name", &TPythonPulsyn::PortName)
         .def("Connect", &TPythonPulsyn::Connect)
         .def("ClearParadigm", &TPythonPulsyn::ClearParadigm)
+        .def("ping", [](TPythonPulsyn& self) { return py::str(py::bytes(self.Ping()).attr("decode")("latin-1")); })
         .def("CopyParadigm", &TPythonPulsyn::CopyParadigm, py::arg("DestParadigm"))
         .def("Trigger", &TPythonPulsyn::Trigger, py::arg("Channel"))
         .def("ConnectChannel", &TPythonPulsyn::ConnectChannel, py::arg("Channel1"), py::arg("Channel2"))

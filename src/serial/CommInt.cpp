@@ -106,8 +106,10 @@ void TCustomComm::OpenDevice() {
     FHandle.Reset(platform::OpenComm(FDeviceName, error));
     if (!Enabled()) RaiseCommError(platform::OpenFailureText(FDeviceName, error), error);
     if (!platform::IsCommDevice(FHandle.Get())) {
+        int32_t error = -1;
+        const std::string text = platform::NotCommDeviceText(FHandle.Get(), FDeviceName, error);
         CloseDevice();
-        RaiseCommError("Invalid device handle, access denied", -1);
+        RaiseCommError(text, error);
     }
 }
 

@@ -169,6 +169,21 @@ THandle OpenComm(const std::string& name, int32_t& error) {
 
 bool IsCommDevice(THandle handle) { return isatty(Fd(handle)) == 1; }
 
+std::string NotCommDeviceText(THandle handle, const std::string& name, int32_t& error) {
+    error = ENOTTY;
+    struct stat info {};
+    const char* what = "not a terminal";
+    if (fstat(Fd(handle), &info) == 0) {
+        if (S_ISREG(info.st_mode)) what = "a regular file";
+        else if (S_ISDIR(info.st_mode)) what = "a directory";
+        else if (S_ISCHR(info.st_mode)) what = "a character device that is not a terminal";
+        else if (S_ISFIFO(info.st_mode)) what = "a pipe";
+        else if (S_ISSOCK(info.st_mode)) what = "a socket";
+    }
+    return "Cannot use " + name + " as the stimulator's port: it is no serial port (" + what +
+           "). Name the device the stimulator appears as, e.g. /dev/ttyACM0 (quorlib ports lists them)";
+}
+
 void CloseComm(THandle handle) {
     if (handle == kInvalidHandle) return;
     Remembered().erase(Fd(handle));

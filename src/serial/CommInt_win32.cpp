@@ -31,6 +31,11 @@ constexpr size_t kFlagsOffset = 8;
 
 std::string OpenFailureText(const std::string&, int32_t) { return "Error accessing specified device"; }
 
+std::string NotCommDeviceText(THandle, const std::string&, int32_t& error) {
+    error = -1;
+    return "Invalid device handle, access denied";
+}
+
 THandle OpenComm(const std::string& name, int32_t& error) {
     HANDLE h = CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);

@@ -298,6 +298,21 @@ HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
     });
 }
 
+HRESULT TPulsyn::Ping(std::string& Reply) {
+    return Guarded([&] {
+        const TLinkInUse link = Window();
+        link->MissingReplyFails = false;  // the silence is reported below, naming the port
+        std::string reply = link->Dialogue("GP");
+        if (reply.empty()) {
+            throw Exception("No stimulator answered on " + FLinkName + ": the port is open, but nothing replied to \"GP\" within " +
+                                std::to_string(link->ReplyTimeout.count()) +
+                                " ms. Check that the stimulator is switched on and plugged in, and that this is its port.",
+                            TFailureKind::NoReply);
+        }
+        Reply = std::move(reply);
+    });
+}
+
 HRESULT STDMETHODCALLTYPE TPulsyn::ChangeParadigm(LONG ParadigmNumber) {
     return Guarded([&] {
         Require(InRange(ParadigmNumber, 1, 9),

@@ -126,6 +126,12 @@ public:
         std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
         FMissingReplyFails = Value;
     }
+    // Asks the stimulator something harmless (which paradigm is selected: "GP") and gives its
+    // reply ("OK.2"), so that a program can tell a port with a stimulator behind it from one
+    // that merely opened (Connected says only that the port is open). Nothing answering
+    // within the reply time fails with TFailureKind::NoReply, naming the port.
+    HRESULT Ping(std::string& Reply);
+
     // The port this object connected to, as messages name it ("COM7", "/dev/ttyACM0"); empty
     // before its first connect.
     std::string ConnectedPortName() const;

@@ -390,6 +390,36 @@ TEST_F(ConnectionTest, FollowingTheAdviceOfAMessageRecovers) {
     EXPECT_TRUE(DeviceA().Frames().empty());
 }
 
+// Connected says the port is open; Ping says whether a stimulator answers on it.
+TEST_F(ConnectionTest, PingTellsAStimulatorFromAPortThatMerelyOpened) {
+    TPulsyn p;
+    std::string reply = "untouched";
+    EXPECT_EQ(p.Ping(reply), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+    ConnectTo(p);
+    p.SetReplyTimeout(300ms);
+    for (const bool silent : {false, true}) {
+        DeviceA().Reset();
+        ASSERT_EQ(p.ChangeParadigm(6), S_OK);
+        if (silent) DeviceA().SetFault("silence");
+        reply = "untouched";
+        const HRESULT status = p.Ping(reply);
+        ASSERT_TRUE(DeviceA().WaitForFrames(2, 3s));
+        EXPECT_EQ(DeviceA().Frames(), (Frames{"Y6R", "GPR"}));
+        if (!silent) {
+            EXPECT_EQ(status, S_OK) << LastDescription();
+            EXPECT_EQ(reply, "OK.6");
+            continue;
+        }
+        EXPECT_EQ(status, E_UNEXPECTED);
+        EXPECT_EQ(reply, "untouched");
+        EXPECT_EQ(LastDescription(), "No stimulator answered on " + PortText(kPortA) +
+                                         ": the port is open, but nothing replied to \"GP\" within 300 ms. Check "
+                                         "that the stimulator is switched on and plugged in, and that this is its port.");
+        EXPECT_EQ(ConnectedOf(p), VARIANT_TRUE);
+    }
+}
+
 #ifdef QUOR_AUTOMATION
 // The automation server's link lives on the thread that first used the library; a call from
 // another thread (a worker of the host) is refused with advice, and nothing reaches the device.

@@ -17,11 +17,13 @@ EXIT_USAGE = 2        # the command line is wrong, or the library refused an arg
 EXIT_CONNECTION = 3   # no stimulator found, the port could not be opened, or it went away
 EXIT_NO_REPLY = 4     # the stimulator did not answer in time
 EXIT_FAILED = 5       # any other failure of the library
+EXIT_SILENT = 6       # connect: the port opened, but no stimulator answered on it
 EXIT_INTERRUPTED = 130
 
 COMMANDS = """commands (run in order over one connection):
   ports                  list the serial ports; * marks the one a connect without --port takes
-  connect                connect and say to which port (exit 3 when no stimulator is there)
+  connect                connect, check that the stimulator answers, and say on which port
+                         (exit 3 when no port was found, 6 when nothing answers on it)
   paradigm N             select paradigm N (1-9)
   clear                  clear the selected paradigm
   copy N                 copy the selected paradigm to paradigm N
@@ -37,7 +39,8 @@ COMMANDS = """commands (run in order over one connection):
   log FILE               save this run's traffic log (Rich Text Format)
 
 exit status: 0 done; 1 the stimulator refused a value; 2 wrong command line or argument;
-3 no stimulator, port error or lost port; 4 no reply; 5 other failure; 130 interrupted."""
+3 no stimulator, port error or lost port; 4 no reply; 5 other failure; 6 connect found the
+port silent; 130 interrupted."""
 
 MODES = {name[2:].lower(): int(mode) for name, mode in quorlib.ChannelModes.__members__.items()}
 SHAPES = {name[2:].lower(): int(shape) for name, shape in quorlib.ChannelShapes.__members__.items()}
@@ -208,6 +211,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 return EXIT_CONNECTION
             for name, run in steps:
                 if name == "connect":
+                    try:
+                        pulsyn.ping()  # an open port is not yet a stimulator
+                    except quorlib.NoReplyError as error:
+                        print(f"quorlib: {error}", file=sys.stderr)
+                        return EXIT_SILENT
                     print(f"Connected to {pulsyn.port_name}.")
                 if run(pulsyn) is False:
                     print(f"quorlib: the stimulator refused {name}", file=sys.stderr)
