@@ -140,10 +140,10 @@ TEST_F(ConnectionTest, WithOneLinkPerProcessAReplacedObjectReadsFalseAndSendsNot
 // port: "Write error"; then the message said to call Connect, which the program just had.)
 TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayWhereTheSearchLooked) {
     Args({});
-    const std::string advice = ". Check that the stimulator is plugged in and switched on, then call Connect again, or "
+    const std::string none = "Not connected to the stimulator: Connect searched for it and found none (";
+    const std::string advice = "). Check that the stimulator is plugged in and switched on, then call Connect again, or "
                                "name its port: a \"COM7\" argument on the host's command line or QUORLIB_PORT=COM7 "
                                "in the environment (from Python: Pulsyn(port=...)).";
-    const std::string none = "Not connected to the stimulator: Connect searched for it and found none (";
     SetCandidatePorts({kPortB2});
     {
         BusyPort held(kPortB2);  // the only candidate is another program's
@@ -155,7 +155,7 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayWhereTheSearchLoo
         EXPECT_EQ(tried.ChangeParadigm(2), E_UNEXPECTED);
         const std::string device = quor::PortDeviceName(kPortB2);
         const std::string named = device == quor::CandidateName(kPortB2) ? "" : " (" + device + ")";
-        EXPECT_EQ(LastDescription(), none + "it tried COM3" + named + ")" + advice);
+        EXPECT_EQ(LastDescription(), none + "it tried COM3" + named + advice);
     }
     SetCandidatePorts({});
     TPulsyn p;
@@ -164,7 +164,7 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayWhereTheSearchLoo
     EXPECT_EQ(value, VARIANT_FALSE);
     ASSERT_NE(quor::frmComm, nullptr);  // the window stays
     EXPECT_EQ(quor::frmComm->Port(), -1);
-    const std::string searched = none + "no serial port of the kind it uses was there)" + advice;
+    const std::string searched = none + "no serial port of the kind it uses was there" + advice;
     EXPECT_EQ(p.ChangeParadigm(2), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), searched);
     value = 12345;
@@ -437,7 +437,8 @@ TEST_F(ConnectionTest, ACallFromAnotherThreadIsRefused) {
     });
     worker.join();
     EXPECT_EQ(status, E_UNEXPECTED);
-    EXPECT_NE(message.find("called from another thread than the one that first used it"), std::string::npos)
+    EXPECT_NE(message.find("QuorLib.Pulsyn was called from another thread than the one that first used it:"),
+              std::string::npos)
         << message;
     EXPECT_EQ(connected, 12345);
     EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();  // its own thread goes on
