@@ -184,7 +184,10 @@ public:
         py::gil_scoped_release released;  // waits for another thread's call on the object
         FObject.SetReplyTimeout(limit);
     }
-    std::string PortName() const { return FObject.ConnectedPortName(); }
+    std::string PortName() const {
+        py::gil_scoped_release released;  // waits for another thread's call on the object
+        return FObject.ConnectedPortName();
+    }
     // The connection's log so far, as (port, sent, bytes) entries.
     py::list TrafficSoFar() {
         std::shared_ptr<quor::TfrmComm> link;

@@ -61,6 +61,7 @@ def test_a_second_threads_call_on_one_connection_waits_for_the_dialogue(sim, pul
 
     def trigger_once_the_command_is_at_the_device():
         sim.command("wait frames 1")
+        done.append(other.port_name == sim.path)  # waits too, letting the dialogue log its reply
         other.Trigger(3)
         done.append(other.Connected)
 
@@ -68,7 +69,7 @@ def test_a_second_threads_call_on_one_connection_waits_for_the_dialogue(sim, pul
     worker.start()
     assert pulsyn.SetChannelDelay(1, 0.5) is True
     worker.join()
-    assert done == [True]
+    assert done == [True, True]
     assert sim.frames() == ["L1+500.0E-3R", "T3"]
     assert reply_sent_before(sim, ">0002T3")
 
