@@ -137,7 +137,7 @@ TfrmComm::~TfrmComm() {
 }
 
 void TfrmComm::ClosePort() noexcept {
-    std::lock_guard<std::recursive_timed_mutex> guard(FUseLock);
+    std::lock_guard<TReentrantMutex> guard(FUseLock);
     if (FOperationDepth > 0) {
         FClosePending = true;
         return;
@@ -157,7 +157,7 @@ void TfrmComm::CloseNow() noexcept {
 
 bool TfrmComm::PortOpen() {
     if (FPort <= 0) return false;
-    std::unique_lock<std::recursive_timed_mutex> held(FUseLock, std::try_to_lock);
+    std::unique_lock<TReentrantMutex> held(FUseLock, std::try_to_lock);
     if (!held) return !FPortLost;  // in use by another thread: open a moment ago
     return FPort > 0 && !PortLost();
 }

@@ -185,7 +185,7 @@ private:
     void PumpFor(const TDeadline& Deadline);
     void Pump();  // lets the thread's messages run: serial events, clicks, client calls
 
-    std::recursive_timed_mutex FUseLock;  // see TExclusive
+    TReentrantMutex FUseLock;  // see TExclusive
     std::unique_ptr<TComm> FComm32;
     TPromptTracker FPrompts;  // tells a reply from a late answer to an earlier command
     TTrafficLog FLog;

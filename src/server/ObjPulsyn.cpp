@@ -143,12 +143,12 @@ std::shared_ptr<TfrmComm> TPulsyn::MonitorWindow() const {
 }
 
 std::shared_ptr<TfrmComm> TPulsyn::ConnectedLink() const {
-    std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+    std::lock_guard<TReentrantMutex> turn(FCallLock);
     return MonitorWindow();
 }
 
 std::string TPulsyn::ConnectedPortName() const {
-    std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+    std::lock_guard<TReentrantMutex> turn(FCallLock);
     return FLinkName;
 }
 

@@ -106,24 +106,24 @@ public:
     // The port this object connects to instead of the host's command line and the search
     // (the Python module's port= argument); none: chosen as usual.
     void SetRequestedPort(std::optional<TPortRequest> Port) {
-        std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
         FRequestedPort = std::move(Port);
     }
     // Whether a connect without a requested port reads the host's command line and
     // QUORLIB_PORT before it searches (the Python module resolves the port itself).
     void SetUsesHostPortChoice(bool Value) {
-        std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
         FUsesHostPortChoice = Value;
     }
     // How long this object's commands wait for the stimulator's reply; none: the link's own.
     void SetReplyTimeout(std::optional<std::chrono::milliseconds> Timeout) {
-        std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
         FReplyTimeout = Timeout;
     }
     // Whether a command whose reply never came fails (with TFailureKind::NoReply) instead of
     // reading as no acknowledgement; the automation interface reports False, as it always has.
     void SetMissingReplyFails(bool Value) {
-        std::lock_guard<std::recursive_timed_mutex> turn(FCallLock);
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
         FMissingReplyFails = Value;
     }
     // Asks the stimulator something harmless (which paradigm is selected: "GP") and gives its
@@ -156,7 +156,7 @@ protected:
     // The ports the latest connect's search looked at when it found no stimulator.
     std::optional<std::vector<int>> FSearchedPorts;
     // Calls on one object run one at a time, whichever threads make them.
-    mutable std::recursive_timed_mutex FCallLock;
+    mutable TReentrantMutex FCallLock;
 
     // This object's link with its port open, held for the calling thread (with the object's
     // reply settings applied) while the result lives; or a clear failure when the object is
