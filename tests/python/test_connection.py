@@ -118,8 +118,10 @@ def test_ping_tells_a_stimulator_from_a_port_that_merely_opened(sim, pulsyn, fau
     try:
         if fault:
             sim.command(f"fault {fault}")
-            with pytest.raises(quorlib.NoReplyError, match=f"^No stimulator answered on {sim.path}: the port is open"):
+            silent = f"^No stimulator answered on {sim.path}: the port is open"
+            with pytest.raises(quorlib.NoReplyError, match=silent) as raised:
                 pulsyn.ping()
+            assert (raised.value.member, raised.value.port, raised.value.waited) == ("ping", sim.path, 0.3)
             sim.command("clear")
             assert pulsyn.Connected  # the port is still open
         else:
