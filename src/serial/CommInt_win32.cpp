@@ -220,6 +220,21 @@ constexpr DWORD kStreamPauseMs = 50;
 // How often the input queue is looked at on a port whose driver cannot wait for events: an
 // arrival is handed over at most this late, and an idle port costs 100 cheap queries a second.
 constexpr DWORD kQueueLookMs = 10;
+// Wine's serial driver has no event wait of its own: each pending WaitCommEvent starts a
+// thread that looks at the line every millisecond and ends with the wait. A thread started
+// for every report costs memory that Wine does not all give back, and one that is still
+// starting when the process exits takes the whole process down with a crash. Under Wine
+// the library therefore looks at the queues itself, as often as Wine's thread would.
+// (Wine reports no line errors through ClearCommError, nor to a wait on a pseudo-terminal.)
+constexpr DWORD kWineQueueLookMs = 1;
+
+bool RunsUnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
 
 // The events a driver would have reported on a port watched by its queues: input waiting,
 // and an output queue drained since the last write seen (`writesSeen`, updated). (The query
@@ -294,6 +309,9 @@ void TCommEventThread::Execute() {
     // queue is watched instead.
     DWORD modemStatus = 0;
     if (!GetCommModemStatus(h, &modemStatus) && GetLastError() == ERROR_NOT_SUPPORTED) FWatch->watchQueue = true;
+    const bool underWine = RunsUnderWine();
+    if (underWine) FWatch->watchQueue = true;
+    const DWORD queueLookMs = underWine ? kWineQueueLookMs : kQueueLookMs;
     uint64_t writesAtLastArrival = platform::writesIssued.load();
     int unaskedArrivals = 0;
     while (!Terminated()) {
@@ -373,7 +391,7 @@ void TCommEventThread::Execute() {
             // The device has gone for good: nothing to watch until Close (which sets FEvent).
             FEvent.WaitFor(INFINITE_WAIT);
         } else if (!reported && FWatch->watchQueue) {
-            FEvent.WaitFor(kQueueLookMs);  // Stop sets FEvent and ends the pause
+            FEvent.WaitFor(queueLookMs);  // Stop sets FEvent and ends the pause
         } else if (failed) {
             FEvent.WaitFor(kRetryPauseMs);  // Stop sets FEvent and ends the pause
         }
