@@ -1,5 +1,6 @@
-"""Dialogues per second through the quorlib module, and how much another Python thread gets
-done while a command waits for a late reply.
+"""Dialogues per second through the quorlib module, how much another Python thread gets done
+while a command waits for a late reply, and how two threads on two stimulators paced at the
+line's real speed compare with one thread on one.
 
     PYTHONPATH=build/native/python /usr/bin/python3 bench/quorlib_dialogues.py \
         build/native/tools/pulsyn-sim/pulsyn-sim [DIALOGUES]
@@ -81,6 +82,43 @@ def main(simulator, dialogues=5000):
     p.Connected = False
     command("quit")
     sim.wait()
+    two_threads_on_two_paced_stimulators(simulator)
+
+
+def two_threads_on_two_paced_stimulators(simulator, seconds=3.0):
+    devices = []
+    for _ in range(2):
+        process = subprocess.Popen([simulator, "--quiet"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+        path = process.stdout.readline().strip()
+        control = socket.create_connection(("127.0.0.1", int(process.stdout.readline().rsplit(":", 1)[1])))
+        control.sendall(b"fault pace\n")  # 38400 baud, 8N1: about 260 us a byte, as the real line
+        control.makefile("r").readline()
+        devices.append((process, control, quorlib.Pulsyn(port=path)))
+    for _, _, p in devices:
+        p.Connect()
+
+    def drive(p, counts):
+        n, end = 0, time.perf_counter() + seconds
+        while time.perf_counter() < end:
+            p.SetChannelVoltage(1 + n % 9, 1.0)
+            n += 1
+        counts.append(n)
+
+    one = []
+    drive(devices[0][2], one)
+    both = []
+    workers = [threading.Thread(target=drive, args=(p, both)) for _, _, p in devices]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    alone, together = one[0] / seconds, sum(both) / seconds
+    print(f"paced stimulators: one thread on one {alone:,.0f} dialogues/s, two threads on two {together:,.0f} "
+          f"dialogues/s ({together / alone:.2f}x)")
+    for process, control, p in devices:
+        p.Connected = False
+        control.sendall(b"quit\n")
+        process.wait()
 
 
 if __name__ == "__main__":

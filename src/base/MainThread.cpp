@@ -1,91 +1,81 @@
 #include "MainThread.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "Deadline.h"
+#include "HandoffQueue.h"
 #include "MainThreadPlatform.h"
 
 namespace quor {
 
 namespace {
 
-struct Handoff {
-    const std::function<void()>* work = nullptr;
-    bool started = false;
-    bool done = false;
-    std::exception_ptr error;
-};
-
-struct HandoffQueue {
+struct TMainThread {
     std::mutex lock;
-    std::condition_variable changed;
-    std::deque<Handoff*> pending;
-    std::thread::id mainThread;
+    std::thread::id id;
     bool bound = false;
+    THandoffQueue handoffs{[] { platform::WakeMainThread(); }};
+    std::vector<std::weak_ptr<THandoffQueue>> alsoServed;
 };
 
 // Never destroyed: workers may still be blocked on it while the process exits.
-HandoffQueue& Queue() {
-    static HandoffQueue* queue = new HandoffQueue;
-    return *queue;
+TMainThread& Main() {
+    static TMainThread* main = new TMainThread;
+    return *main;
+}
+
+// The queues served besides the main thread's own, those that still exist.
+std::vector<std::shared_ptr<THandoffQueue>> AlsoServed() {
+    TMainThread& m = Main();
+    std::lock_guard<std::mutex> guard(m.lock);
+    std::vector<std::shared_ptr<THandoffQueue>> queues;
+    for (const auto& weak : m.alsoServed)
+        if (auto queue = weak.lock()) queues.push_back(std::move(queue));
+    return queues;
 }
 
 }  // namespace
 
+void AlsoServeOnMainThread(const std::shared_ptr<THandoffQueue>& queue) {
+    TMainThread& m = Main();
+    std::lock_guard<std::mutex> guard(m.lock);
+    m.alsoServed.erase(std::remove_if(m.alsoServed.begin(), m.alsoServed.end(),
+                                      [](const std::weak_ptr<THandoffQueue>& weak) { return weak.expired(); }),
+                       m.alsoServed.end());
+    m.alsoServed.push_back(queue);
+}
+
 void BindMainThread() {
-    HandoffQueue& q = Queue();
+    TMainThread& m = Main();
     {
-        std::lock_guard<std::mutex> guard(q.lock);
-        if (q.bound) return;
-        q.bound = true;
-        q.mainThread = std::this_thread::get_id();
+        std::lock_guard<std::mutex> guard(m.lock);
+        if (m.bound) return;
+        m.bound = true;
+        m.id = std::this_thread::get_id();
     }
     platform::CreateMainThreadWakeup();
 }
 
 bool IsMainThread() {
-    HandoffQueue& q = Queue();
-    std::lock_guard<std::mutex> guard(q.lock);
-    return q.bound && q.mainThread == std::this_thread::get_id();
+    TMainThread& m = Main();
+    std::lock_guard<std::mutex> guard(m.lock);
+    return m.bound && m.id == std::this_thread::get_id();
 }
 
 bool IsAnotherThreadThanMain() {
-    HandoffQueue& q = Queue();
-    std::lock_guard<std::mutex> guard(q.lock);
-    return q.bound && q.mainThread != std::this_thread::get_id();
+    TMainThread& m = Main();
+    std::lock_guard<std::mutex> guard(m.lock);
+    return m.bound && m.id != std::this_thread::get_id();
 }
 
+void RunMainThreadHandoffs() { Main().handoffs.RunPending(); }
+
 void RunPendingHandoffs() {
-    HandoffQueue& q = Queue();
-    for (;;) {
-        Handoff* handoff;
-        {
-            std::lock_guard<std::mutex> guard(q.lock);
-            if (q.pending.empty()) return;
-            handoff = q.pending.front();
-            q.pending.pop_front();
-            handoff->started = true;
-        }
-        std::exception_ptr error;
-        try {
-            (*handoff->work)();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        {
-            std::lock_guard<std::mutex> guard(q.lock);
-            // Moved, not copied: the worker alone owns the exception from here on, so that
-            // its release never races with this thread's.
-            handoff->error = std::move(error);
-            handoff->done = true;  // the worker may release `handoff` from here on
-        }
-        q.changed.notify_all();
-    }
+    Main().handoffs.RunPending();
+    for (const auto& queue : AlsoServed()) queue->RunPending();
 }
 
 void ProcessMessages() {
@@ -114,34 +104,17 @@ bool RunOnMainThread(const std::function<void()>& work, const std::function<bool
         work();
         return true;
     }
-    HandoffQueue& q = Queue();
-    Handoff handoff;
-    handoff.work = &work;
-    std::unique_lock<std::mutex> guard(q.lock);
-    if (cancelled && cancelled()) return false;
-    q.pending.push_back(&handoff);
-    guard.unlock();
-    platform::WakeMainThread();
-    guard.lock();
-    q.changed.wait(guard, [&] { return handoff.done || (!handoff.started && cancelled && cancelled()); });
-    if (!handoff.done) {
-        q.pending.erase(std::find(q.pending.begin(), q.pending.end(), &handoff));
-        return false;
-    }
-    if (handoff.error) std::rethrow_exception(handoff.error);
-    return true;
+    return Main().handoffs.Post(work, cancelled);
 }
 
-void WakeHandoffWaiters() {
-    HandoffQueue& q = Queue();
-    { std::lock_guard<std::mutex> guard(q.lock); }
-    q.changed.notify_all();
-}
+void WakeMainThread() { platform::WakeMainThread(); }
+
+void WakeHandoffWaiters() { Main().handoffs.WakeWaiters(); }
 
 int PendingHandoffs() {
-    HandoffQueue& q = Queue();
-    std::lock_guard<std::mutex> guard(q.lock);
-    return static_cast<int>(q.pending.size());
+    int pending = Main().handoffs.Pending();
+    for (const auto& queue : AlsoServed()) pending += queue->Pending();
+    return pending;
 }
 
 }  // namespace quor

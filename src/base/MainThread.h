@@ -10,8 +10,11 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace quor {
+
+class THandoffQueue;
 
 // Makes the calling thread the main thread when no main thread is set yet (done implicitly
 // by the first ProcessMessages or WaitForMessages call, and by opening a serial port).
@@ -45,5 +48,16 @@ void WakeHandoffWaiters();
 
 // Number of hand-offs queued and not yet picked up by the main thread.
 int PendingHandoffs();
+
+// Natively each serial port hands its events to a queue of its own, which the thread that
+// runs the port's operation serves. ProcessMessages, the waits and PendingHandoffs here serve
+// those queues as well (while they exist), for programs that do everything on one thread;
+// a program that uses ports from several threads serves each through its port instead.
+void AlsoServeOnMainThread(const std::shared_ptr<THandoffQueue>& queue);
+// Main thread: runs the hand-offs queued for the main thread itself (not those of the queues
+// it also serves). Natively a port's user runs them while it waits, when it is the main thread.
+void RunMainThreadHandoffs();
+// Any thread: makes a wait of the main thread return (a queue it also serves has work).
+void WakeMainThread();
 
 }  // namespace quor

@@ -1,6 +1,7 @@
 #include "CommUnit.h"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 #include "base/Deadline.h"
@@ -18,6 +19,10 @@ const std::string kPrompt = "=";
 // A wait ends early when a message or serial event arrives; the cap only bounds the delay
 // if a serial event were ever lost.
 constexpr std::chrono::milliseconds kLongestQuietWait{50};
+
+// The hooks below are set while no call runs (at start-up, by tests) but read by every
+// thread that runs an operation: each is read and written under this lock.
+std::mutex hooksLock;
 
 std::function<void()>& PumpHook() {
     static std::function<void()> hook;
@@ -44,7 +49,17 @@ TfrmComm::TTrafficListener& TrafficListener() {
     return listener;
 }
 
-bool InterruptRequested() { return InterruptCheck() && InterruptCheck()(); }
+template <class Hook>
+Hook Read(Hook& hook) {
+    std::lock_guard<std::mutex> guard(hooksLock);
+    return hook;
+}
+
+template <class Hook>
+void Write(Hook& hook, Hook value) {
+    std::lock_guard<std::mutex> guard(hooksLock);
+    hook = std::move(value);
+}
 
 // Raises the failure being handled again, its message followed by `note` when there is one.
 [[noreturn]] void RethrowNoting(const std::string& note) {
@@ -61,22 +76,43 @@ bool InterruptRequested() { return InterruptCheck() && InterruptCheck()(); }
     }
 }
 
-int operationsRunning = 0;  // of every link; they all run on the library's one thread
+// Operations running on this thread's stack, of every link.
+thread_local int operationsRunning = 0;
 }  // namespace
+
+bool TfrmComm::InterruptRequested() {
+    const std::function<bool()> check = Read(InterruptCheck());
+    return check && check();
+}
+
+TfrmComm::TExclusive::TExclusive(TfrmComm& link)
+    : FLock(link.FUseLock, InterruptRequested,
+            "Interrupted while waiting for another thread's call to the same stimulator to finish: nothing was sent."),
+      FLink(link) {
+    ++FLink.FOperationDepth;
+}
+
+TfrmComm::TExclusive::~TExclusive() {
+    if (--FLink.FOperationDepth == 0 && std::exchange(FLink.FClosePending, false)) FLink.CloseNow();
+}
 
 // Counts a running operation and holds the link alive while it runs. Every operation that
 // lets messages run (itself or through what it calls) makes one first thing, so that it is
 // released last: a link let go meanwhile is destroyed on that release, and the operation
 // touches nothing of it afterwards.
+// It also holds the link for this thread: another thread's operation waits its turn.
 class TfrmComm::TOperation {
 public:
-    explicit TOperation(TfrmComm& link) : FKeepAlive(link.weak_from_this().lock()) { ++operationsRunning; }
+    explicit TOperation(TfrmComm& link) : FKeepAlive(link.weak_from_this().lock()), FExclusive(link) {
+        ++operationsRunning;
+    }
     ~TOperation() { --operationsRunning; }
     TOperation(const TOperation&) = delete;
     TOperation& operator=(const TOperation&) = delete;
 
 private:
     std::shared_ptr<TfrmComm> FKeepAlive;  // empty for a link that is not shared-owned
+    TExclusive FExclusive;                 // let go before the link may be destroyed
 };
 
 bool TfrmComm::AnyOperationRunning() { return operationsRunning > 0; }
@@ -113,6 +149,32 @@ TfrmComm::~TfrmComm() {
     } catch (...) {
         // Closing a port never needs to report: the handle is gone either way.
     }
+}
+
+void TfrmComm::ClosePort() noexcept {
+    std::lock_guard<TReentrantMutex> guard(FUseLock);
+    if (FOperationDepth > 0) {
+        FClosePending = true;
+        return;
+    }
+    CloseNow();
+}
+
+void TfrmComm::CloseNow() noexcept {
+    try {
+        DrainOutput();
+        FComm32->Close();
+    } catch (...) {
+        // Closing a port never needs to report: the handle is gone either way.
+    }
+    FPort = 0;
+}
+
+bool TfrmComm::PortOpen() {
+    if (FPort <= 0) return false;
+    std::unique_lock<TReentrantMutex> held(FUseLock, std::try_to_lock);
+    if (!held) return !FPortLost;  // in use by another thread: open a moment ago
+    return FPort > 0 && !PortLost();
 }
 
 // Closing a port discards what the driver has not sent yet, so a trigger or copy written
@@ -497,7 +559,7 @@ std::string TfrmComm::Converse(const std::string& Command) {
             if (CommState) {
                 FComm32->WaitForInputOrMessages(wait);
             } else {
-                WaitForMessages(wait);
+                FComm32->WaitForEvents(wait);
             }
         }
     }
@@ -555,22 +617,25 @@ std::string TfrmComm::ParseErrorResult(const std::string& CommResult) {
     return CommResult.size() > 3 ? CommResult.substr(3) : std::string();
 }
 
-void TfrmComm::SetInterruptCheck(std::function<bool()> check) { InterruptCheck() = std::move(check); }
+void TfrmComm::SetInterruptCheck(std::function<bool()> check) { Write(InterruptCheck(), std::move(check)); }
 
-void TfrmComm::SetTrafficListener(TTrafficListener listener) { TrafficListener() = std::move(listener); }
+void TfrmComm::SetTrafficListener(TTrafficListener listener) { Write(TrafficListener(), std::move(listener)); }
 
-void TfrmComm::SetPumpHookForTesting(std::function<void()> hook) { PumpHook() = std::move(hook); }
+void TfrmComm::SetPumpHookForTesting(std::function<void()> hook) { Write(PumpHook(), std::move(hook)); }
 
 void TfrmComm::Pump() {
-    if (PumpHook()) PumpHook()();
-    ProcessMessages();
+    if (const std::function<void()> hook = Read(PumpHook())) hook();
+    FComm32->ProcessEvents();
+    // Work handed to the main thread (a click on the monitor window, natively a program's own
+    // hand-off) runs inside a dialogue there, as the window's messages do on Windows.
+    if (IsMainThread()) RunMainThreadHandoffs();
 }
 
 void TfrmComm::PumpFor(const TDeadline& Deadline) {
     while (!Deadline.Expired()) {
         Pump();
         if (InterruptRequested()) throw Exception("Interrupted while waiting.", TFailureKind::Interrupted);
-        WaitForMessages(Deadline.RemainingAtMost(kLongestQuietWait));
+        FComm32->WaitForEvents(Deadline.RemainingAtMost(kLongestQuietWait));
     }
     Pump();
 }
@@ -584,7 +649,8 @@ void TfrmComm::Wait(float sec) {
 void TfrmComm::AddText(const std::string& Text, bool Send) {
     TOperation operation(*this);
     const std::string stamp = LocalTimeStamp();
-    if (TrafficListener()) TrafficListener()(*this, TTrafficEntry{TrafficEntryText(stamp, Text), Send});
+    if (const TTrafficListener listener = Read(TrafficListener()))
+        listener(*this, TTrafficEntry{TrafficEntryText(stamp, Text), Send});
     FLog.Append(stamp, Text, Send);
     Pump();
 }

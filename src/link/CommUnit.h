@@ -3,8 +3,10 @@
 // The link owns the serial port Comm32, chooses and opens the port the stimulator is on,
 // frames commands (prompt byte "=", then ">" + four-digit length + command text), runs the
 // command/reply dialogue (reply frame "<" + four-digit length + payload) and logs every byte
-// sent and received. Everything runs on the thread that created it; every wait keeps that
-// thread's messages flowing, so serial events and window clicks are handled meanwhile.
+// sent and received. Any thread may use a link, one at a time: each operation holds it for
+// its thread (TExclusive), so another thread's command waits its turn and never interleaves
+// with a dialogue. Every wait keeps the waiting thread serving the port's events (and, on
+// Windows, its messages), so serial events and window clicks are handled meanwhile.
 //
 // Errors, in this component: every failure raises an exception (quor::Exception or the
 // port's ECommError) whose message is the one the client reads; no result is a sentinel,
@@ -17,15 +19,18 @@
 // reply could not be told apart from an answer to it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Deadline.h"
+#include "base/InterruptibleLock.h"
 #include "link/MonitorWindow.h"
 #include "link/PortRequest.h"
 #include "link/PromptTracker.h"
@@ -100,15 +105,42 @@ public:
     using TTrafficListener = std::function<void(const TfrmComm& link, const TTrafficEntry& entry)>;
     static void SetTrafficListener(TTrafficListener listener);
 
+    // Asks the interrupt check (above) now.
+    static bool InterruptRequested();
+
+    // Holds the link for the calling thread while it lives: any other thread's operation on
+    // the link waits until it is let go, asking the interrupt check meanwhile (and failing
+    // with TFailureKind::Interrupted when it says so). Every operation takes one; a caller
+    // whose steps must follow one another without another thread's command in between (a
+    // question to the device and the command that depends on its answer) holds one across
+    // them. The same thread may take it again.
+    class TExclusive {
+    public:
+        explicit TExclusive(TfrmComm& link);
+        ~TExclusive();  // a port closed meanwhile (ClosePort) closes when the last one goes
+
+    private:
+        TInterruptibleLock FLock;
+        TfrmComm& FLink;
+    };
+
     // Whether a dialogue is waiting for its reply right now.
     bool InDialogue() const { return FInDialogue; }
-    // Whether an operation of any link is running on this thread's stack (the caller was
-    // reached through the messages that operation lets run).
+    // Whether an operation of any link is running on the calling thread's stack (the caller
+    // was reached through the messages that operation lets run).
     static bool AnyOperationRunning();
 
     // Runs just before the link lets the thread's messages run, at every such point: tests
     // put a client call there, as a host's message queue can deliver one. Empty to stop.
     static void SetPumpHookForTesting(std::function<void()> hook);
+    // Closes the port (after its last output has gone out) and sets Port to 0; the log stays.
+    // Called while this thread holds the link (a disconnect that a host delivered inside a
+    // command), the port closes when the outermost hold ends; another thread's hold is
+    // waited for.
+    void ClosePort() noexcept;
+    // Whether the port is open and its device still there, as far as can be told without
+    // waiting for another thread's operation on the link.
+    bool PortOpen();
     // Whether the open port's device has gone (unplugged, switched off with its adapter):
     // every command then fails at once with a message that says to connect again.
     bool PortLost();
@@ -159,17 +191,21 @@ private:
     void PumpFor(const TDeadline& Deadline);
     void Pump();  // lets the thread's messages run: serial events, clicks, client calls
 
+    TReentrantMutex FUseLock;  // see TExclusive
     std::unique_ptr<TComm> FComm32;
     TPromptTracker FPrompts;  // tells a reply from a late answer to an earlier command
     TTrafficLog FLog;
     std::unique_ptr<TMonitorWindow> FMonitor;  // destroyed before the log it shows
     void ConnectMonitor();
-    int32_t FPort = 0;
+    std::atomic<int32_t> FPort{0};  // read by other threads (whether a connection is open)
     std::string FDevicePath;  // set when the port was opened by its device path
     void OpenRequestedPort(const TPortRequest& Requested);
     void OpenDevice(int32_t APort, const std::string& Device);
     bool FInDialogue = false;
-    bool FPortLost = false;  // once gone, a port stays gone until it is opened again
+    std::atomic<bool> FPortLost{false};  // once gone, a port stays gone until it is opened again
+    int FOperationDepth = 0;             // holds (TExclusive) of the holding thread
+    bool FClosePending = false;          // ClosePort was called inside one of them
+    void CloseNow() noexcept;
     std::string FInput;      // read by the running dialogue, not yet taken apart
     std::string FSendBuffer;  // command text not yet written
     bool FLastDialogueTimedOut = false;  // its reply may still be on its way

@@ -29,6 +29,11 @@ std::string PortDeviceName(int port);
 // and not 0); none for any other text.
 std::optional<int32_t> ComPortNumber(std::string_view name);
 
+// What tells one device from another, whatever name opened it: natively its device number
+// (so /dev/serial/by-id/... and the /dev/ttyACM0 it links to are one device), else its
+// resolved path; on Windows the port's number ("COM7", "com07" and "\\.\COM7" are one).
+std::string DeviceKey(const std::string& device);
+
 // The candidate ports COM1 to COM24, ascending, as "\\.\COMn" names.
 std::vector<std::string> ListVCPPorts();
 

@@ -24,6 +24,16 @@ uint32_t QueryDosDevice(const char* name, char* target, uint32_t size) {
 
 std::string PortDeviceName(int port) { return CandidateName(port); }
 
+std::string DeviceKey(const std::string& device) {
+    std::string_view name = device;
+    if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
+    if (const std::optional<int32_t> number = ComPortNumber(name)) return CandidateName(*number);
+    std::string key = device;
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
 void SetDosDeviceQueryForTesting(DosDeviceQuery query) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_query = std::move(query);

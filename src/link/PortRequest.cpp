@@ -9,7 +9,8 @@ TPortRequest ParsePortRequest(const std::string& text) {
     TPortRequest request;
     if (const std::optional<int32_t> number = ComPortNumber(text)) {
         request.Number = *number;
-    } else if (text.size() > 1 && text[0] == '/') {
+    } else if (text.size() > 1 && text.find('/') != std::string::npos) {
+        // A relative path ("./ttyUSB0", "../by-id/...") names the same device as its absolute one.
         request.Device = text;
     } else {
         throw Exception("\"" + text +

@@ -13,7 +13,8 @@ struct TPortRequest {
     std::string Device;  // POSIX: a device path opened as it is ("/dev/ttyUSB0")
 };
 
-// "COMn" (any case, n of 1 or more) or an absolute device path (POSIX). Anything else is
+// "COMn" (any case, n of 1 or more) or a device path (POSIX; any text with a "/" in it,
+// absolute or relative to the working directory). Anything else is
 // refused, saying what is accepted.
 TPortRequest ParsePortRequest(const std::string& text);
 

@@ -8,16 +8,15 @@
 // Connected is a property, and a failed call raises the quorlib exception class of its kind
 // with the library's own message.
 //
-// Threads: the library belongs to the thread that first used it (see RequireLibraryThread).
-// Making a Pulsyn binds that thread, so its calls work however the interpreter schedules
-// threads. On that thread a call runs with the GIL released, so other Python threads go on
-// while it waits for the device; on any other thread the call keeps the GIL and goes
-// straight to the member, whose first step, the library's thread check, refuses it. So no
-// second thread ever gets past that check while a command waits.
+// Threads: any thread may use any object. Every call runs with the GIL released, so other
+// Python threads go on while it waits for the device; calls on one object, and commands on
+// one connection, wait their turn (the library serialises them), while objects on different
+// devices work in parallel. Nothing binds the module to a thread.
 //
-// Ctrl+C: while a call waits, the link asks at every pass (at least every 50 ms) whether a
-// signal is pending; Python's handler then runs (KeyboardInterrupt), the wait ends as if the
-// reply never came (a late reply is skipped), and the handler's exception is raised.
+// Ctrl+C: while a call waits (for the device, or for its turn), the library asks at every
+// pass (at least every 50 ms) whether a signal is pending; in the main thread Python's
+// handler then runs (KeyboardInterrupt), the wait ends as if the reply never came (a late
+// reply is skipped), and the handler's exception is raised by that call.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -27,9 +26,9 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "ArgumentRules.h"
-#include "base/MainThread.h"
 #include "link/CommUnit.h"
 #include "link/PortNames.h"
 #include "link/PortRequest.h"
@@ -41,8 +40,9 @@ namespace py = pybind11;
 namespace {
 
 // The exception a signal handler raised while a call waited (KeyboardInterrupt for Ctrl+C),
-// raised again once the call has returned. Touched only with the GIL held.
-std::optional<py::error_already_set> pendingSignal;
+// raised again once the call has returned, by the thread whose call it interrupted (handlers
+// run in the main thread only). Touched only with the GIL held.
+thread_local std::optional<py::error_already_set> pendingSignal;
 
 bool SignalPending() {
     py::gil_scoped_acquire gil;
@@ -87,16 +87,13 @@ py::object ErrorClass(quor::TFailureKind kind) {
     throw py::error_already_set();
 }
 
-enum class TWait { MayWait, Never };
-
-// Runs one member and raises its failure. Members that may wait for the device or the
-// port release the GIL on the library's thread (see the top of the file).
+// Runs one member and raises its failure. The GIL is released meanwhile: a member may wait
+// for the device, or for another thread's call on the same object or connection, whose
+// traffic logging needs the GIL to go on.
 template <class Member>
-void Call(Member&& member, TWait wait = TWait::MayWait) {
+void Call(Member&& member) {
     HRESULT status;
-    if (wait == TWait::Never || quor::IsAnotherThreadThanMain()) {
-        status = member();
-    } else {
+    {
         py::gil_scoped_release released;
         status = member();
     }
@@ -114,19 +111,16 @@ bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
 class TPythonPulsyn {
 public:
     TPythonPulsyn(const std::optional<std::string>& port, double timeout) {
-        quor::BindMainThread();
         // The module never reads the interpreter's command line: a script's own arguments
         // are no port names. quorlib.Pulsyn passes QUORLIB_PORT in as port.
         FObject.SetUsesHostPortChoice(false);
         FObject.SetMissingReplyFails(true);
         SetTimeout(timeout);
-        // Made on another thread than the library's, the object could never be used: say so
-        // now, with the library's message, rather than at its first call.
         Call([&] {
             return quor::RunGuarded([&] {
                 if (port) FObject.SetRequestedPort(quor::ParsePortRequest(*port));
             });
-        }, TWait::Never);
+        });
     }
 
     void ChangeParadigm(LONG paradigm) { Call([&] { return FObject.ChangeParadigm(paradigm); }); }
@@ -136,7 +130,7 @@ public:
     }
     bool GetConnected() {
         VARIANT_BOOL value = VARIANT_FALSE;
-        Call([&] { return FObject.get_Connected(&value); }, TWait::Never);
+        Call([&] { return FObject.get_Connected(&value); });
         return IsTrue(value);
     }
     void SetConnected(bool value) {
@@ -144,6 +138,11 @@ public:
     }
     bool Connect() { return Result([&](VARIANT_BOOL* value) { return FObject.Connect(value); }); }
     void ClearParadigm() { Call([&] { return FObject.ClearParadigm(); }); }
+    std::string Ping() {
+        std::string reply;
+        Call([&] { return FObject.Ping(reply); });
+        return reply;
+    }
     void CopyParadigm(LONG destination) { Call([&] { return FObject.CopyParadigm(destination); }); }
     void Trigger(LONG channel) { Call([&] { return FObject.Trigger(channel); }); }
     void ConnectChannel(LONG channel1, LONG channel2) {
@@ -190,16 +189,29 @@ public:
             throw py::error_already_set();
         }
         FTimeout = seconds;
-        FObject.SetReplyTimeout(std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000))));
+        const std::chrono::milliseconds limit(static_cast<long long>(std::ceil(seconds * 1000)));
+        py::gil_scoped_release released;  // waits for another thread's call on the object
+        FObject.SetReplyTimeout(limit);
     }
-    std::string PortName() const { return FObject.ConnectedPortName(); }
+    std::string PortName() const {
+        py::gil_scoped_release released;  // waits for another thread's call on the object
+        return FObject.ConnectedPortName();
+    }
     // The connection's log so far, as (port, sent, bytes) entries.
     py::list TrafficSoFar() {
         std::shared_ptr<quor::TfrmComm> link;
-        Call([&] { return quor::RunGuarded([&] { link = FObject.ConnectedLink(); }); }, TWait::Never);
+        std::string port;
+        std::vector<quor::TTrafficEntry> copied;
+        Call([&] {
+            return quor::RunGuarded([&] {
+                link = FObject.ConnectedLink();
+                const quor::TfrmComm::TExclusive turn(*link);  // the log is not appended to meanwhile
+                port = link->PortName();
+                for (const quor::TTrafficEntry& entry : link->Log().Entries()) copied.push_back(entry);
+            });
+        });
         py::list entries;
-        for (const quor::TTrafficEntry& entry : link->Log().Entries())
-            entries.append(py::make_tuple(link->PortName(), entry.Sent, py::bytes(entry.Text)));
+        for (const quor::TTrafficEntry& entry : copied) entries.append(py::make_tuple(port, entry.Sent, py::bytes(entry.Text)));
         return entries;
     }
 
@@ -305,6 +317,7 @@ PYBIND11_MODULE(_quorlib, m) {
         .def_property_readonly("port_name", &TSelf::PortName)
         .def("Connect", &TSelf::Connect)
         .def("ClearParadigm", &TSelf::ClearParadigm)
+        .def("ping", [](TSelf& self) { return py::str(py::bytes(self.Ping()).attr("decode")("latin-1")); })
         .def("CopyParadigm",
              [](TSelf& self, py::handle destination) {
                  self.CopyParadigm(WholeNumberArgument(destination, "DestParadigm"));

@@ -93,7 +93,7 @@ void TCustomComm::OpenAndWatch() {
     }
     OpenDevice();
     if (!Enabled()) return;
-    FEventThread = TCommEventThread::Create(FHandle.Get(), FMonitorEvents);
+    FEventThread = TCommEventThread::Create(FHandle.Get(), FMonitorEvents, FPortEvents);
     FEventThread->SetOnSignal([this](TCommEventThread* Sender, uint32_t Status) { DispatchEvents(Sender, Status); });
     ApplyTimeouts();
     ApplyDCB();
@@ -107,8 +107,10 @@ void TCustomComm::OpenDevice() {
     FHandle.Reset(platform::OpenComm(FDeviceName, error));
     if (!Enabled()) RaiseCommError(platform::OpenFailureText(FDeviceName, error), error);
     if (!platform::IsCommDevice(FHandle.Get())) {
+        int32_t error = -1;
+        const std::string text = platform::NotCommDeviceText(FHandle.Get(), FDeviceName, error);
         CloseDevice();
-        RaiseCommError("Invalid device handle, access denied", -1);
+        RaiseCommError(text, error);
     }
 }
 
@@ -271,8 +273,12 @@ void TCustomComm::SetCallerReadsInput(bool Value) {
 }
 
 bool TCustomComm::WaitForInputOrMessages(std::chrono::milliseconds timeout) {
-    return WaitForMessagesOrInput(timeout, Enabled() ? platform::InputDescriptor(FHandle.Get()) : -1);
+    return FPortEvents->Wait(timeout, Enabled() ? platform::InputDescriptor(FHandle.Get()) : -1);
 }
+
+bool TCustomComm::WaitForEvents(std::chrono::milliseconds timeout) { return FPortEvents->Wait(timeout, -1); }
+
+void TCustomComm::ProcessEvents() { FPortEvents->RunPending(); }
 
 void TCustomComm::PurgeIn() {
     if (!Enabled()) return;
@@ -349,8 +355,10 @@ void TCustomComm::DispatchEvents(TCommEventThread*, uint32_t Status) {
 // ---- TCommEventThread: the portable half; Execute, Stop's device part and the watch
 // state are the platform's (CommInt_win32.cpp, CommInt_posix.cpp).
 
-std::shared_ptr<TCommEventThread> TCommEventThread::Create(THandle Handle, TCommEventTypes Events) {
+std::shared_ptr<TCommEventThread> TCommEventThread::Create(THandle Handle, TCommEventTypes Events,
+                                                           std::shared_ptr<TPortEvents> Target) {
     std::shared_ptr<TCommEventThread> thread(new TCommEventThread(Handle, Events));
+    thread->FTarget = std::move(Target);
     // The event is both the thread's wait and Stop's way to end it: a thread started
     // without one could never be stopped, and closing the port would wait for it forever.
     if (thread->FEventError != 0 || thread->FEvent.Handle() == kNoEventHandle) {
@@ -389,7 +397,7 @@ void TCommEventThread::PurgeOnStop() {
 }
 
 bool TCommEventThread::Notify() {
-    return Synchronize([this] { NotifyOwner(); }, [this] { return FStopRequested.load(); });
+    return FTarget->Post([this] { NotifyOwner(); }, [this] { return FStopRequested.load(); });
 }
 
 }  // namespace quor

@@ -92,6 +92,27 @@ struct TCommDCB {
 
 class TCustomComm;
 class TCommEventThread;
+
+// Where a port's event thread hands the events it saw, and how the thread that handles them
+// waits. On Windows that is the main thread's queue: the apartment's thread handles every
+// event, also while the host waits in its own message loop. Natively each port has a queue
+// of its own, served by whichever thread runs an operation of the port, so that ports used
+// from different threads never touch each other's state.
+class TPortEvents {
+public:
+    virtual ~TPortEvents() = default;
+    // Event thread: hands `work` over and waits until it has run; false when `cancelled`
+    // became true before it was picked up (see THandoffQueue::Post).
+    virtual bool Post(const std::function<void()>& work, const std::function<bool()>& cancelled) = 0;
+    virtual void WakeWaiters() = 0;
+    // Serving thread: runs what was handed over (and, on Windows, the thread's messages).
+    virtual void RunPending() = 0;
+    // Serving thread: waits until something was handed over, `descriptor` (POSIX; -1 for
+    // none) has input or has hung up, or `timeout` passes; true unless it timed out.
+    virtual bool Wait(std::chrono::milliseconds timeout, int descriptor) = 0;
+    // The platform's kind: the main thread's queue, or one of the port's own.
+    static std::shared_ptr<TPortEvents> Create();
+};
 using TNotifyEvent = std::function<void(TCustomComm* Sender)>;
 using TCommRxCharEvent = std::function<void(TCustomComm* Sender, int32_t Count)>;
 using TCommErrorEvent = std::function<void(TCustomComm* Sender, int32_t Errors)>;
@@ -198,10 +219,14 @@ public:
     // Whether the open port's device has gone (a pulled USB adapter, a hung-up line);
     // false while closed.
     bool DeviceGone();
-    // Main thread: waits until input is waiting (or the device has gone), the thread has
-    // messages, or the timeout passes. Where the system lets the thread watch the device
-    // itself, input ends the wait at once instead of after the event thread's hand-off.
+    // The thread that uses the port: waits until input is waiting (or the device has gone),
+    // an event was handed over, or the timeout passes. Where the system lets the thread
+    // watch the device itself, input ends the wait at once instead of after the hand-off.
     bool WaitForInputOrMessages(std::chrono::milliseconds timeout);
+    // The same without watching the device.
+    bool WaitForEvents(std::chrono::milliseconds timeout);
+    // Runs the handlers of the events the event thread handed over (see TPortEvents).
+    void ProcessEvents();
     // While set, arrivals of input are not reported through OnRxChar where the caller can
     // watch the device itself (WaitForInputOrMessages); the caller then reads all input.
     void SetCallerReadsInput(bool Value);
@@ -272,6 +297,7 @@ protected:
     TStopbits FStopbits = sb10;
     TDatabits FDatabits = da8;
     std::shared_ptr<TCommEventThread> FEventThread;
+    std::shared_ptr<TPortEvents> FPortEvents = TPortEvents::Create();
     std::unique_ptr<TCommEventChars> FEventChars;
     TCommOptions FOptions = 0;
     TFlowControl FFlowControl = fcDefault;
@@ -313,7 +339,8 @@ class TCommEventThread : public TThread {
 public:
     // Raises ECommError when the thread's event or the thread itself cannot be made (the
     // process is out of handles or threads): a watch without them could not be stopped.
-    static std::shared_ptr<TCommEventThread> Create(THandle Handle, TCommEventTypes Events);
+    static std::shared_ptr<TCommEventThread> Create(THandle Handle, TCommEventTypes Events,
+                                                    std::shared_ptr<TPortEvents> Target);
     ~TCommEventThread() override;
     const TCommEvent& OnSignal() const { return FOnSignal; }
     void SetOnSignal(TCommEvent Handler) { FOnSignal = std::move(Handler); }
@@ -338,6 +365,7 @@ protected:
 
 private:
     TCommEventThread(THandle Handle, TCommEventTypes Events);
+    std::shared_ptr<TPortEvents> FTarget;  // where the masks go
     void NotifyOwner();
     // Stop's last step while the body runs: drops the input, and the output that the line
     // has not taken.

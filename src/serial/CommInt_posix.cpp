@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include <thread>
 
 #include "base/Deadline.h"
+#include "base/HandoffQueue.h"
 #include "base/MainThread.h"
 #include "serial/CommInt.h"
 #include "serial/CommPlatform.h"
@@ -167,6 +169,21 @@ THandle OpenComm(const std::string& name, int32_t& error) {
 }
 
 bool IsCommDevice(THandle handle) { return isatty(Fd(handle)) == 1; }
+
+std::string NotCommDeviceText(THandle handle, const std::string& name, int32_t& error) {
+    error = ENOTTY;
+    struct stat info {};
+    const char* what = "not a terminal";
+    if (fstat(Fd(handle), &info) == 0) {
+        if (S_ISREG(info.st_mode)) what = "a regular file";
+        else if (S_ISDIR(info.st_mode)) what = "a directory";
+        else if (S_ISCHR(info.st_mode)) what = "a character device that is not a terminal";
+        else if (S_ISFIFO(info.st_mode)) what = "a pipe";
+        else if (S_ISSOCK(info.st_mode)) what = "a socket";
+    }
+    return "Cannot use " + name + " as the stimulator's port: it is no serial port (" + what +
+           "). Name the device the stimulator appears as, e.g. /dev/ttyACM0 (quorlib ports lists them)";
+}
 
 void CloseComm(THandle handle) {
     if (handle == kInvalidHandle) return;
@@ -533,7 +550,7 @@ void TCommEventThread::Stop() {
     FStopRequested.store(true);
     Terminate();
     FEvent.SetEvent();  // ends the thread's poll, which it makes holding FHandleLock
-    WakeHandoffWaiters();
+    if (FTarget) FTarget->WakeWaiters();
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
@@ -606,5 +623,55 @@ void TCommEventThread::Execute() {
         }
     }
 }
+
+}  // namespace quor
+
+namespace quor {
+
+namespace {
+// The port's own queue, woken through an eventfd that the waits of the port's user watch
+// beside the device.
+class TOwnPortEvents : public TPortEvents {
+public:
+    TOwnPortEvents()
+        : FWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          FQueue(std::make_shared<THandoffQueue>([this] {
+              const uint64_t one = 1;
+              if (FWake.Valid()) (void)!write(FWake.Get(), &one, sizeof one);
+              WakeMainThread();
+          })) {
+        AlsoServeOnMainThread(FQueue);
+    }
+    bool Post(const std::function<void()>& work, const std::function<bool()>& cancelled) override {
+        return FQueue->Post(work, cancelled);
+    }
+    void WakeWaiters() override { FQueue->WakeWaiters(); }
+    void RunPending() override { FQueue->RunPending(); }
+    bool Wait(std::chrono::milliseconds timeout, int descriptor) override {
+        const TDeadline deadline = TDeadline::In(timeout);
+        for (;;) {
+            if (FQueue->Pending() > 0) return true;
+            pollfd p[2] = {{FWake.Get(), POLLIN, 0}, {descriptor, POLLIN, 0}};
+            const int n = poll(p, descriptor >= 0 ? 2 : 1, deadline.SystemTimeout(INT_MAX, -1));
+            if (n < 0 && errno != EINTR) return false;
+            if (n > 0) {
+                if (descriptor >= 0 && p[1].revents != 0) return true;
+                // A wake-up whose hand-off has run already is stale: cleared, and the
+                // queue looked at again, so that one queued in between is not missed.
+                uint64_t count;
+                (void)!read(FWake.Get(), &count, sizeof count);
+                continue;
+            }
+            if (deadline.Expired()) return false;
+        }
+    }
+
+private:
+    TFileDescriptor FWake;
+    std::shared_ptr<THandoffQueue> FQueue;
+};
+}  // namespace
+
+std::shared_ptr<TPortEvents> TPortEvents::Create() { return std::make_shared<TOwnPortEvents>(); }
 
 }  // namespace quor

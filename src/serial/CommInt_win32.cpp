@@ -32,6 +32,11 @@ constexpr size_t kFlagsOffset = 8;
 
 std::string OpenFailureText(const std::string&, int32_t) { return "Error accessing specified device"; }
 
+std::string NotCommDeviceText(THandle, const std::string&, int32_t& error) {
+    error = -1;
+    return "Invalid device handle, access denied";
+}
+
 THandle OpenComm(const std::string& name, int32_t& error) {
     HANDLE h = CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
@@ -274,7 +279,7 @@ void TCommEventThread::Stop() {
     const bool endedOnItsOwn = Finished();
     FStopRequested.store(true);
     Terminate();
-    WakeHandoffWaiters();
+    if (FTarget) FTarget->WakeWaiters();
     std::lock_guard<std::mutex> guard(FHandleLock);
     if (FStopped) return;
     FStopped = true;
@@ -392,5 +397,24 @@ void TCommEventThread::Execute() {
         }
     }
 }
+
+}  // namespace quor
+
+namespace quor {
+
+namespace {
+// The apartment's thread handles every event of every port, through its message queue.
+class TMainThreadEvents : public TPortEvents {
+public:
+    bool Post(const std::function<void()>& work, const std::function<bool()>& cancelled) override {
+        return RunOnMainThread(work, cancelled);
+    }
+    void WakeWaiters() override { WakeHandoffWaiters(); }
+    void RunPending() override { ProcessMessages(); }
+    bool Wait(std::chrono::milliseconds timeout, int) override { return WaitForMessages(timeout); }
+};
+}  // namespace
+
+std::shared_ptr<TPortEvents> TPortEvents::Create() { return std::make_shared<TMainThreadEvents>(); }
 
 }  // namespace quor

@@ -34,6 +34,11 @@ THandle OpenComm(const std::string& name, int32_t& error);
 std::string OpenFailureText(const std::string& name, int32_t error);
 // True when the handle is a communications (terminal) device.
 bool IsCommDevice(THandle handle);
+// The fixed text of the failure for a device `name` that opened but is no communications
+// device, and the system's code for it in `error`: on Windows "Invalid device handle, access
+// denied" (-1); on POSIX a text that names the device, says what it is and what to open
+// instead, with ENOTTY.
+std::string NotCommDeviceText(THandle handle, const std::string& name, int32_t& error);
 void CloseComm(THandle handle);
 // Reads complete at once with what has arrived; writes have no time limit of their own.
 bool SetPollingTimeouts(THandle handle, int32_t& error);

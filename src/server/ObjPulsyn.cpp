@@ -6,7 +6,6 @@
 #include "link/PortChoice.h"
 #include "link/PortNames.h"
 #include "server/ErrorInfo.h"
-#include "server/LinkRegistry.h"
 #ifdef QUOR_AUTOMATION
 #include "server/ComServer.h"
 #endif
@@ -79,12 +78,23 @@ const char* ValueParameter(char letter) {
 
 const char* const kNotConnected = "Not connected to the stimulator: call Connect (or set Connected to True) first.";
 
-// The device a requested port opens: the registry's key for it.
+// The device a requested port opens.
 std::string DeviceOf(const TPortRequest& request) {
     return request.Device.empty() ? PortDeviceName(request.Number) : request.Device;
 }
 
-bool IsOpen(const std::shared_ptr<TfrmComm>& link) { return link && link->Port() > 0 && !link->PortLost(); }
+// "COM3 (/dev/ttyACM2), COM5 (/dev/ttyACM4)": the ports a search looked at, by the names a
+// user gives them.
+std::string PortList(const std::vector<int>& ports) {
+    std::string list;
+    for (const int port : ports) {
+        if (!list.empty()) list += ", ";
+        list += "COM" + std::to_string(port);
+        const std::string device = PortDeviceName(port);
+        if (device != CandidateName(port)) list += " (" + device + ")";
+    }
+    return list;
+}
 
 // An early-bound caller can pass a null pointer for a result; writing through it would crash
 // the host, which no handler catches.
@@ -119,29 +129,54 @@ std::string EncodeDeviceNumber(double Value, const char* Parameter) {
     }
 }
 
+TPulsyn::TLinkInUse::TLinkInUse(std::shared_ptr<TfrmComm> link, const TPulsyn& owner)
+    : FLink(std::move(link)), FExclusive(*FLink) {
+    if (owner.FReplyTimeout) FLink->ReplyTimeout = *owner.FReplyTimeout;
+    FLink->MissingReplyFails = owner.FMissingReplyFails;
+}
+
+std::string TPulsyn::NotConnectedMessage() const {
+    if (!FConnected && !FConnection && FSearchedPorts) {
+        return "Not connected to the stimulator: Connect searched for it and found none (" +
+               (FSearchedPorts->empty() ? std::string("no serial port of the kind it uses was there")
+                                        : "it tried " + PortList(*FSearchedPorts)) +
+               "). Check that the stimulator is plugged in and switched on, then call Connect again, or name its "
+               "port: a \"COM7\" argument on the host's command line or " +
+               kPortVariable + "=COM7 in the environment (from Python: Pulsyn(port=...)).";
+    }
+    return kNotConnected;
+}
+
 std::shared_ptr<TfrmComm> TPulsyn::MonitorWindow() const {
     std::shared_ptr<TfrmComm> link = FConnecting ? FPendingLink.lock() : nullptr;
-    if (!link && FHasLink) link = LinkOnDevice(FLinkKey);
+    if (!link) link = FLink;
     if (link) return link;
-    const std::shared_ptr<TfrmComm> latest = LatestLink();
-    if (FConnected && LinkPolicy() == TLinkPolicy::OneLinkPerProcess && latest && latest->Port() > 0) {
-        // One connection per process: another object's connect replaced this object's.
-        throw Exception("Not connected to the stimulator on " + FLinkName + " any more: another object connected to " +
-                            latest->PortName() +
-                            ", and QuorLib keeps one connection per process. Call Connect (or set Connected to True) "
-                            "to connect this object again.",
-                        TFailureKind::NotConnected);
-    }
     throw Exception(kNotConnected, TFailureKind::NotConnected);
 }
 
-std::shared_ptr<TfrmComm> TPulsyn::Window() const {
-    std::shared_ptr<TfrmComm> link = MonitorWindow();
-    // A connect that found no port leaves a link without one: nothing can be sent.
-    if (link->Port() <= 0) throw Exception(kNotConnected, TFailureKind::NotConnected);
-    if (FReplyTimeout) link->ReplyTimeout = *FReplyTimeout;
-    link->MissingReplyFails = FMissingReplyFails;
-    return link;
+std::shared_ptr<TfrmComm> TPulsyn::ConnectedLink() const {
+    std::lock_guard<TReentrantMutex> turn(FCallLock);
+    return MonitorWindow();
+}
+
+std::string TPulsyn::ConnectedPortName() const {
+    std::lock_guard<TReentrantMutex> turn(FCallLock);
+    return FLinkName;
+}
+
+TPulsyn::TLinkInUse TPulsyn::Window() const {
+    if (FConnection && FConnection->Link->Port() > 0) return TLinkInUse(FConnection->Link, *this);
+    if (FConnection && LinkPolicy() == TLinkPolicy::OneLinkPerProcess) {
+        // One connection per process: another object's connect closed this object's.
+        if (const std::shared_ptr<TConnection> latest = LatestConnection()) {
+            throw Exception("Not connected to the stimulator on " + FLinkName +
+                                " any more: another object connected to " + latest->Link->PortName() +
+                                ", and QuorLib keeps one connection per process. Call Connect (or set Connected to "
+                                "True) to connect this object again.",
+                            TFailureKind::NotConnected);
+        }
+    }
+    throw Exception(NotConnectedMessage(), TFailureKind::NotConnected);
 }
 
 void TPulsyn::CheckChannel(LONG Channel) {
@@ -153,7 +188,7 @@ bool TPulsyn::CommandSucceeded(const std::string& Command) const {
     return !reply.empty() && reply[0] == 'O';
 }
 
-bool TPulsyn::IsConnected() const { return FConnected && IsOpen(LinkOnDevice(FLinkKey)); }
+bool TPulsyn::IsConnected() const { return FConnected && FConnection && FConnection->Link->PortOpen(); }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::get_Connected(VARIANT_BOOL* Value) {
     if (!Value) return NullResultPointer("Connected");
@@ -170,23 +205,25 @@ std::optional<TPortRequest> TPulsyn::PortToOpen() const {
     return request;
 }
 
-void TPulsyn::AdoptLink(const std::string& Key, const std::shared_ptr<TfrmComm>& Link) {
-    FHasLink = true;
-    FLinkKey = Key;
-    FLinkName = Link->Port() > 0 ? Link->PortName() : std::string();
-    FConnected = Link->Port() > 0 ? VARIANT_TRUE : VARIANT_FALSE;
+void TPulsyn::Hold(const std::shared_ptr<TConnection>& Connection) {
+    FConnection = Connection;
+    FLink = Connection->Link;
+    FLinkName = FLink->PortName();
+    FSearchedPorts.reset();
+    FConnected = VARIANT_TRUE;
 }
 
 void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     const bool wanted = Value != 0;
-    // Disconnecting releases the port also when its device has gone (connecting opens it
-    // afresh then), and cancels this object's own connect when a host delivers it inside.
-    if (wanted ? IsConnected() : !(FConnected || FConnecting)) return;
+    // Disconnecting lets go of the connection also when its device has gone (connecting
+    // opens it afresh then), and cancels this object's own connect when a host delivers it
+    // inside.
+    if (wanted ? IsConnected() : !(FConnected || FConnecting || FConnection)) return;
     if (!wanted) {
         FConnected = VARIANT_FALSE;
         FConnectCancelled = FConnecting;
-        if (FConnecting && frmComm && frmComm == FPendingLink.lock()) frmComm.reset();
-        if (!FLinkKey.empty()) ReleaseLink(FLinkKey);
+        if (FConnecting) ForgetLatestLink(FPendingLink.lock().get());
+        FConnection.reset();  // the port closes when no other object holds it
         return;
     }
     // A connect that arrives inside a running operation (from a button handler, say) would
@@ -197,26 +234,23 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
     }
     FConnected = VARIANT_FALSE;
     const std::optional<TPortRequest> request = PortToOpen();
-    // An open link on the device is shared; without a port named, the latest open link is
-    // (the device the process's latest connect found), so two objects of one script that
-    // name no port talk to one stimulator.
-    const std::string device = request ? DeviceOf(*request) : std::string();
-    const std::shared_ptr<TfrmComm> open = request ? LinkOnDevice(device) : LatestLink();
-    if (IsOpen(open)) {
-        const std::string key = request ? device : open->Comm32().DeviceName();
-        AdoptLink(key, open);
-        if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess || !request) AddLink(key, open);  // now the latest
+    // An open connection on the device is shared; without a port named, the latest open
+    // connection is (the device the process's latest connect found), so two objects of one
+    // script that name no port talk to one stimulator.
+    const std::string key = request ? DeviceKey(DeviceOf(*request)) : std::string();
+    const std::shared_ptr<TConnection> open = request ? ConnectionOnDevice(key) : LatestConnection();
+    if (open && open->Link->PortOpen()) {
+        Hold(open);
+        if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess || !request) AddConnection(open);  // now the latest
         return;
     }
-    // The link it replaces (its device gone, or with one link per process any other) lets go
-    // of its port first, so that the port can be opened again.
-    if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess) {
-        ReleaseAllLinks();
-    } else {
-        ReleaseLink(device);
-        // This object's own link, its device gone, may be on the port the search finds.
-        if (FHasLink && !FLinkKey.empty() && !IsOpen(LinkOnDevice(FLinkKey))) ReleaseLink(FLinkKey);
-    }
+    // A connection whose device has gone is closed for every object that held it (they could
+    // not use it any more), so that its port can be opened afresh; with one link per process
+    // the connection this one replaces lets go of its port first, for the same reason.
+    if (open) CloseConnection(open->Key);
+    if (FConnection) CloseConnection(FConnection->Key);
+    FConnection.reset();
+    if (LinkPolicy() == TLinkPolicy::OneLinkPerProcess) ReleaseAllLinks();
 #ifdef QUOR_AUTOMATION
     // The window and its port belong to the process and may outlive every object, so the
     // library may not be unloaded under them.
@@ -224,8 +258,8 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
 #endif
     const auto link = std::make_shared<TfrmComm>();
     // While the port is chosen and opened, the new link is the process's latest (its window
-    // can be shown meanwhile); it is recorded as the device's link once its port is open.
-    frmComm = link;
+    // can be shown meanwhile).
+    SetLatestLink(link);
     FPendingLink = link;
     FConnecting = true;
     FConnectCancelled = false;
@@ -234,23 +268,34 @@ void TPulsyn::WriteConnected(VARIANT_BOOL Value) {
         ~TConnecting() {
             Object.FConnecting = false;
             // A connect that raised or was cancelled leaves no link behind.
-            const std::shared_ptr<TfrmComm> pending = Object.FPendingLink.lock();
-            if (pending && frmComm == pending) frmComm.reset();
+            if (const std::shared_ptr<TfrmComm> pending = Object.FPendingLink.lock()) {
+                pending->ClosePort();
+                ForgetLatestLink(pending.get());
+            }
             Object.FPendingLink.reset();
         }
     } connecting{*this};
+    std::vector<int> searched;
     if (request) {
         link->Init(*request);
     } else {
+        for (const std::string& candidate : ListVCPPorts()) searched.push_back(StrToInt(candidate.substr(7)));
         const int32_t found = FindPort(*link);
         if (found > 0) link->OpenPort(found);
     }
     // A disconnect of this object delivered during the port search cancels the connect.
     if (FConnectCancelled) return;
-    const std::string key = link->Port() > 0 ? link->Comm32().DeviceName() : std::string();
-    AddLink(key, link);
-    AdoptLink(key, link);
     FPendingLink.reset();
+    if (link->Port() > 0) {
+        const auto connection = std::make_shared<TConnection>(DeviceKey(link->Comm32().DeviceName()), link);
+        AddConnection(connection);
+        Hold(connection);
+        return;
+    }
+    // The search found no port: the link stays, so that its log can be shown and saved.
+    FLink = link;
+    FLinkName.clear();
+    FSearchedPorts = std::move(searched);
 }
 
 HRESULT STDMETHODCALLTYPE TPulsyn::put_Connected(VARIANT_BOOL Value) {
@@ -262,6 +307,21 @@ HRESULT STDMETHODCALLTYPE TPulsyn::Connect(VARIANT_BOOL* Value) {
     return Guarded([&] {
         if (!IsConnected()) WriteConnected(VARIANT_TRUE);
         *Value = FConnected;
+    });
+}
+
+HRESULT TPulsyn::Ping(std::string& Reply) {
+    return Guarded([&] {
+        const TLinkInUse link = Window();
+        link->MissingReplyFails = false;  // the silence is reported below, naming the port
+        std::string reply = link->Dialogue("GP");
+        if (reply.empty()) {
+            throw Exception("No stimulator answered on " + FLinkName + ": the port is open, but nothing replied to \"GP\" within " +
+                                std::to_string(link->ReplyTimeout.count()) +
+                                " ms. Check that the stimulator is switched on and plugged in, and that this is its port.",
+                            TFailureKind::NoReply);
+        }
+        Reply = std::move(reply);
     });
 }
 
@@ -287,7 +347,9 @@ HRESULT STDMETHODCALLTYPE TPulsyn::ClearParadigm() {
 
 HRESULT STDMETHODCALLTYPE TPulsyn::CopyParadigm(LONG DestParadigm) {
     return Guarded([&] {
-        const std::shared_ptr<TfrmComm> window = Window();
+        // Held from the question to the copy: another thread's command in between could
+        // change the paradigm the copy starts from.
+        const TLinkInUse window = Window();
         const std::string reply = window->Dialogue("GP");
         if (reply.empty()) throw Exception("CopyParadigm Error: Cannot read current paradigm number.");
         // The fourth character is the paradigm digit of the reply "OK.3".

@@ -1,7 +1,10 @@
 // TPulsyn: the stimulator control object behind "QuorLib.Pulsyn".
 //
 // Each member checks its arguments before any traffic, turns the call into one short ASCII
-// command and hands it to the process-wide device link frmComm. Every member returns an
+// command and hands it to the device link of the object's connection (server/LinkRegistry.h:
+// objects on one device share it). Natively any thread may call any object: calls on one
+// object, and commands on one connection, run one at a time (a second thread's call waits
+// its turn), while connections to different devices work in parallel. Every member returns an
 // automation status: S_OK, or on failure E_UNEXPECTED (or the failure's own negative
 // status) with the thread's error information describing what went wrong. Out-parameters
 // are written only on success.
@@ -18,17 +21,19 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/Exceptions.h"
+#include "base/InterruptibleLock.h"
+#include "link/CommUnit.h"
 #include "link/PortRequest.h"
+#include "server/LinkRegistry.h"
 #include "server/AutomationTypes.h"
 #ifdef QUOR_AUTOMATION
 #include "server/AutoObject.h"
 #endif
 
 namespace quor {
-
-class TfrmComm;
 
 #ifdef QUOR_AUTOMATION
 using TPulsynBase = TAutoObject;
@@ -48,9 +53,7 @@ protected:
 #define QUOR_METHOD HRESULT STDMETHODCALLTYPE
 
 // The link of the latest connect (the process's one link with the automation server; see
-// server/LinkRegistry.h for how objects find theirs); null when it has been let go. A link
-// let go while one of its operations runs (a disconnect that a host delivered inside a
-// command) is destroyed when that returns.
+// server/LinkRegistry.h for how objects share connections); null when it has been let go.
 extern std::shared_ptr<TfrmComm> frmComm;
 
 // The device number text (e.g. +25.00E-3) of a value; raises for values without one, naming
@@ -103,24 +106,42 @@ public:
 
     // The port this object connects to instead of the host's command line and the search
     // (the Python module's port= argument); none: chosen as usual.
-    void SetRequestedPort(std::optional<TPortRequest> Port) { FRequestedPort = std::move(Port); }
+    void SetRequestedPort(std::optional<TPortRequest> Port) {
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
+        FRequestedPort = std::move(Port);
+    }
     // Whether a connect without a requested port reads the host's command line and
     // QUORLIB_PORT before it searches (the Python module resolves the port itself).
-    void SetUsesHostPortChoice(bool Value) { FUsesHostPortChoice = Value; }
+    void SetUsesHostPortChoice(bool Value) {
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
+        FUsesHostPortChoice = Value;
+    }
     // How long this object's commands wait for the stimulator's reply; none: the link's own.
-    void SetReplyTimeout(std::optional<std::chrono::milliseconds> Timeout) { FReplyTimeout = Timeout; }
+    void SetReplyTimeout(std::optional<std::chrono::milliseconds> Timeout) {
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
+        FReplyTimeout = Timeout;
+    }
     // Whether a command whose reply never came fails (with TFailureKind::NoReply) instead of
     // reading as no acknowledgement; the automation interface reports False, as it always has.
-    void SetMissingReplyFails(bool Value) { FMissingReplyFails = Value; }
+    void SetMissingReplyFails(bool Value) {
+        std::lock_guard<TReentrantMutex> turn(FCallLock);
+        FMissingReplyFails = Value;
+    }
+    // Asks the stimulator something harmless (which paradigm is selected: "GP") and gives its
+    // reply ("OK.2"), so that a program can tell a port with a stimulator behind it from one
+    // that merely opened (Connected says only that the port is open). Nothing answering
+    // within the reply time fails with TFailureKind::NoReply, naming the port.
+    HRESULT Ping(std::string& Reply);
+
     // The port this object connected to, as messages name it ("COM7", "/dev/ttyACM0"); empty
     // before its first connect.
-    const std::string& ConnectedPortName() const { return FLinkName; }
+    std::string ConnectedPortName() const;
     // This object's link, for clients that read its log themselves; raises as the members do
     // without a connection.
-    std::shared_ptr<TfrmComm> ConnectedLink() const { return MonitorWindow(); }
+    std::shared_ptr<TfrmComm> ConnectedLink() const;
 
 protected:
-    VARIANT_BOOL FConnected = VARIANT_FALSE;
+    VARIANT_BOOL FConnected = VARIANT_FALSE;  // this object holds an open connection
     bool FConnecting = false;  // this object's connect is running (a disconnect may cancel it)
     bool FConnectCancelled = false;  // a disconnect arrived while this object's connect ran
     std::optional<TPortRequest> FRequestedPort;
@@ -128,14 +149,30 @@ protected:
     std::optional<std::chrono::milliseconds> FReplyTimeout;
     bool FMissingReplyFails = false;
     std::weak_ptr<TfrmComm> FPendingLink;  // the link this object's running connect opens
-    bool FHasLink = false;  // a connect of this object made or found a link
-    std::string FLinkKey;   // the device of this object's link (see LinkRegistry.h)
+    std::shared_ptr<TConnection> FConnection;  // held while this object is connected
+    // The link of this object's latest connect, kept after it let go of the connection (its
+    // log can still be shown and saved) until the object connects again.
+    std::shared_ptr<TfrmComm> FLink;
     std::string FLinkName;  // its port as messages name it
+    // The ports the latest connect's search looked at when it found no stimulator.
+    std::optional<std::vector<int>> FSearchedPorts;
+    // Calls on one object run one at a time, whichever threads make them.
+    mutable TReentrantMutex FCallLock;
 
-    // This object's link with its port open, or a clear failure when the object is not
-    // connected (never connected, its port never opened, or its link let go or replaced).
-    // The caller holds it for as long as it uses it.
-    std::shared_ptr<TfrmComm> Window() const;
+    // This object's link with its port open, held for the calling thread (with the object's
+    // reply settings applied) while the result lives; or a clear failure when the object is
+    // not connected (never connected, its search found none, its connection let go or
+    // replaced).
+    class TLinkInUse {
+    public:
+        TLinkInUse(std::shared_ptr<TfrmComm> link, const TPulsyn& owner);
+        TfrmComm* operator->() const { return FLink.get(); }
+
+    private:
+        std::shared_ptr<TfrmComm> FLink;
+        TfrmComm::TExclusive FExclusive;
+    };
+    TLinkInUse Window() const;
     // This object's link also when its connect found no port: its log can be shown and saved.
     std::shared_ptr<TfrmComm> MonitorWindow() const;
     static void CheckChannel(LONG Channel);
@@ -148,8 +185,14 @@ private:
     template <class Body>
     HRESULT Guarded(Body&& body) {
         const auto hold = HoldWhileRunning();
-        return RunGuarded(std::forward<Body>(body));
+        return RunGuarded([&] {
+            const TInterruptibleLock turn(FCallLock, TfrmComm::InterruptRequested,
+                                          "Interrupted while waiting for another thread's call on the same object to "
+                                          "finish: nothing was sent.");
+            body();
+        });
     }
+    std::string NotConnectedMessage() const;
     void WriteConnected(VARIANT_BOOL Value);
     // Connected, through a link that still exists (another object may have disconnected it)
     // to a port that is still there: otherwise the object reads as not connected, and
@@ -157,7 +200,7 @@ private:
     bool IsConnected() const;
     // The port a connect opens without a search: requested, or named by the host.
     std::optional<TPortRequest> PortToOpen() const;
-    void AdoptLink(const std::string& Key, const std::shared_ptr<TfrmComm>& Link);
+    void Hold(const std::shared_ptr<TConnection>& Connection);
     void LinkChannels(char Letter, LONG Channel1, LONG Channel2, const char* SameChannelMessage);
     HRESULT SetChannelValue(LONG Channel, char Letter, double Value, VARIANT_BOOL* Result);
 };

@@ -8,15 +8,19 @@
 
 namespace quor {
 
-// The library's link, its port and its window live on the thread that first used the
-// library (the host's apartment thread); serial events are delivered there. A call from any
-// other thread would race them, so it is refused, saying what to do.
+// The automation server's links, ports and windows live on the thread that first used the
+// library (the host's apartment thread); serial events and window messages are delivered
+// there. A call from any other thread would race them, so it is refused, saying what to do.
+// Natively every thread may call: the objects and links serialise their own use.
 inline void RequireLibraryThread() {
+#ifdef QUOR_AUTOMATION
     if (IsAnotherThreadThanMain()) {
         throw Exception(
             "QuorLib.Pulsyn was called from another thread than the one that first used it: make every call from "
-            "that thread (the class is apartment-threaded; another thread must go through a marshalled interface).");
+            "that thread. The object belongs to that thread (the class is apartment-threaded); a program that needs "
+            "it on another thread hands it over through COM, which then carries each call back to the first thread.");
     }
+#endif
 }
 
 template <class Body>

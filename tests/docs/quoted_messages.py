@@ -12,7 +12,7 @@ prints, for a message missing here, the test files that hold it.
 PRODUCED_BY = {
     'Cannot create file "<full name>". <the system\'s reason>': 'tests/monitor/SaveLogTest.cpp',
     "''mands.txt'' is not a valid integer value": 'tests/server/PulsynConnectionTest.cpp',
-    'QuorLib.Pulsyn was called from another thread than the one that first used it: ...': 'tests/python/test_threads.py',
+    'QuorLib.Pulsyn was called from another thread than the one that first used it: ...': 'tests/server/PulsynConnectionTest.cpp',
     'Not connected to the stimulator: call Connect (or set Connected to True) first.': 'tests/python/test_refusals.py',
     "Cannot change the connection while a command is waiting for the stimulator's reply: ...": 'tests/server/ReentrantCallTest.cpp',
     'Channel Error: Channel Parameter must be between 1 and 9.': 'tests/python/test_refusals.py',
@@ -32,7 +32,7 @@ PRODUCED_BY = {
     'CopyParadigm Error: Cannot read current paradigm number.': 'tests/server/PulsynCommandTest.cpp',
     "''<text>'' is not a valid integer value": 'tests/server/PulsynConnectionTest.cpp',
     "'<value>' has no device number form: the stimulator takes 0 and magnitudes from 1.000E-9 to 9.999E+9": 'tests/value/QuorValueTest.cpp',
-    'QuorLib.Pulsyn was called from another thread than the one that first used it: make every call from that thread (the class is apartment-threaded; another thread must go through a marshalled interface).': 'tests/python/test_threads.py',
+    'QuorLib.Pulsyn was called from another thread than the one that first used it: make every call from that thread. The object belongs to that thread (the class is apartment-threaded); a program that needs it on another thread hands it over through COM, which then carries each call back to the first thread.': 'tests/server/PulsynConnectionTest.cpp',
     'Error accessing specified device (Error: <n>)': 'tests/serial/CommTest.cpp',
     "Error creating the port's event watch: the system is out of handles; ...": 'tests/serial/ResourceLimitTest_posix.cpp',
     'Write error (Error: <n>)': 'tests/serial/CommTest.cpp',
@@ -103,6 +103,15 @@ PRODUCED_BY = {
     'EscapeCommFunction failure (Error: <n>)': 'tests/serial/EventThreadTest.cpp',
     'COM7 has no modem lines (its driver does not support DTR and RTS): used without them':
         'tests/clients/client-session.sh',
+    'Not connected to the stimulator: Connect searched for it and found none (<the ports it tried>). Check that the '
+    'stimulator is plugged in and switched on, then call Connect again, or name its port: ...':
+        'tests/server/PulsynConnectionTest.cpp',
+    'no serial port of the kind it uses was there': 'tests/server/PulsynConnectionTest.cpp',
+    'No stimulator answered on <port>: the port is open, but nothing replied to "GP" within 15000 ms. ...':
+        ('tests/server/PulsynConnectionTest.cpp', {'15000 ms': '300 ms'}),  # a short wait keeps the test fast
+    "Cannot use <device> as the stimulator's port: it is no serial port (<what it is>). ... (Error: 25)":
+        'tests/serial/CommTest.cpp',
+    'Invalid device handle, access denied (Error: -1)': 'tests/serial/CommTest.cpp',
 }
 
 # Quoted by the documents but produced by no test here, each with the reason.
@@ -124,6 +133,8 @@ NOT_PRODUCED = {
     "again (Error: <code>)":
         "tests/monitor/LinkWriteTest.cpp composes it from the count that went out, the time waited and the platform's code",
     "... transfer event ...": "the system refusing an event object: no test can starve itself of them",
+    "it tried COM3 (/dev/ttyACM2), COM5 (/dev/ttyACM4)":
+        "an example with two candidates: tests/server/PulsynConnectionTest.cpp checks the whole message with one",
     "Error starting the port's event thread: ...": "the system refusing a thread: no test can starve itself of them",
     "... QuorLib.Pulsyn: Channel Error: Channel Parameter must be between 1 and 9. ...":
         "LabVIEW's error text around the library's message",

@@ -37,7 +37,7 @@ def test_each_subcommand_sends_its_frame_and_the_exit_status_says_how_it_went(de
                           "link", "1", "11", "unlink", "1", "2", "trigger", "1", "copy", "3", "log", str(log))
     assert (run.returncode, run.stderr) == (0, "")
     assert run.stdout == f"Connected to {device.path}.\n"
-    assert device.frames() == ["Y2R", "ER", "MN1R", "S1BR", "L1+25.00E-3R", "D1+1.000E-3R", "I1+10.00E-3R",
+    assert device.frames() == ["GPR", "Y2R", "ER", "MN1R", "S1BR", "L1+25.00E-3R", "D1+1.000E-3R", "I1+10.00E-3R",
                                "N1+5.000E+0R", "V1+2.500E+0R", "J1+500.0E-3R", "X1BR", "Z12R", "T1", "GPR", "C23"]
     assert b">0003C23" in log.read_bytes()
 
@@ -91,8 +91,10 @@ def test_help_ports_and_a_silent_device(device, tmp_path):
     device.fresh()
     device.command("fault silence")
     run = quorlib_command("--port", device.path, "--timeout", "0.2", "paradigm", "4")
-    device.command("clear")
     assert run.returncode == 4 and "did not answer" in run.stderr
+    run = quorlib_command("--port", device.path, "--timeout", "0.2", "connect")  # the port opens, nobody answers
+    device.command("clear")
+    assert (run.returncode, run.stdout) == (6, "") and f"No stimulator answered on {device.path}" in run.stderr
 
 
 def test_the_command_line_checks_first_then_programs_and_prints_what_was_accepted(device, tmp_path):

@@ -35,21 +35,25 @@ def test_a_port_is_named_as_COMn_or_by_its_path_and_nothing_else(sim, monkeypatc
                                      '(e.g. "COM7") or by its device path (e.g. "/dev/ttyACM0").')
 
 
-def test_a_with_block_lets_the_port_go_at_its_end_also_after_an_exception(sim):
-    with quorlib.Pulsyn(port=sim.path) as p:
-        assert p.Connect()
-        assert sim.path in open_paths()
-    assert not p.Connected and sim.path not in open_paths()
-
-    with pytest.raises(ZeroDivisionError):
+def test_a_with_block_lets_the_port_go_at_its_end_also_after_an_exception():
+    sim = Simulator()  # a device no other test's object holds
+    try:
         with quorlib.Pulsyn(port=sim.path) as p:
-            p.Connected = True
+            assert p.Connect()
+            assert sim.path in open_paths()
+        assert not p.Connected and sim.path not in open_paths()
+
+        with pytest.raises(ZeroDivisionError):
+            with quorlib.Pulsyn(port=sim.path) as p:
+                p.Connected = True
+                p.Trigger(3)
+                1 / 0
+        assert not p.Connected and sim.path not in open_paths()
+        with pytest.raises(quorlib.Error, match="^Not connected"):
             p.Trigger(3)
-            1 / 0
-    assert not p.Connected and sim.path not in open_paths()
-    with pytest.raises(quorlib.Error, match="^Not connected"):
-        p.Trigger(3)
-    assert sim.frames() == ["T3"]
+        assert sim.frames() == ["T3"]
+    finally:
+        sim.stop()
 
 
 def test_a_port_that_goes_away_is_named_and_connecting_opens_it_again(tmp_path):
@@ -105,3 +109,33 @@ def test_the_interpreters_command_line_names_no_port(tmp_path, sim):
     run = subprocess.run([sys.executable, str(script), "COM3"], env=environment, capture_output=True, text=True,
                          timeout=60)
     assert (run.returncode, run.stdout, run.stderr) == (0, "False\n", "")
+
+
+@pytest.mark.parametrize("fault, answer", [(None, "OK.4"), ("silence", None)])
+def test_ping_tells_a_stimulator_from_a_port_that_merely_opened(sim, pulsyn, fault, answer):
+    pulsyn.ChangeParadigm(4)
+    pulsyn.timeout = 0.3
+    try:
+        if fault:
+            sim.command(f"fault {fault}")
+            silent = f"^No stimulator answered on {sim.path}: the port is open"
+            with pytest.raises(quorlib.NoReplyError, match=silent) as raised:
+                pulsyn.ping()
+            assert (raised.value.member, raised.value.port, raised.value.waited) == ("ping", sim.path, 0.3)
+            sim.command("clear")
+            assert pulsyn.Connected  # the port is still open
+        else:
+            assert pulsyn.ping() == answer
+    finally:
+        pulsyn.timeout = 15
+    assert sim.frames() == ["Y4R", "GPR"]
+
+
+def test_a_file_that_is_no_serial_port_says_what_was_opened_and_why(tmp_path):
+    regular = tmp_path / "notes.txt"
+    regular.write_text("")
+    for path in ("/dev/null", str(regular)):
+        with pytest.raises(quorlib.PortError) as raised:
+            quorlib.Pulsyn(port=path).Connect()
+        assert str(raised.value).startswith(f"Cannot use {path} as the stimulator's port: it is no serial port")
+        assert raised.value.errno == 25  # ENOTTY: not a terminal

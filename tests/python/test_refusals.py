@@ -56,15 +56,21 @@ def test_copying_needs_the_current_paradigm_and_another_destination(sim, pulsyn)
 
 
 def test_without_a_connection_every_command_says_to_connect_first(sim, pulsyn, tmp_path):
+    pulsyn.ChangeParadigm(2)
     pulsyn.Connected = False
     assert pulsyn.Connected is False
-    for call in (lambda p: p.ChangeParadigm(1), lambda p: p.Trigger(1), lambda p: p.SetChannelDelay(1, 0.5),
-                 lambda p: p.ShowMonitor(), lambda p: p.SaveSessionCommands(tmp_path / "log.rtf")):
+    never = quorlib.Pulsyn(port=sim.path)
+    for p, call in ((pulsyn, lambda p: p.ChangeParadigm(1)), (pulsyn, lambda p: p.Trigger(1)),
+                    (pulsyn, lambda p: p.SetChannelDelay(1, 0.5)), (never, lambda p: p.ShowMonitor()),
+                    (never, lambda p: p.SaveSessionCommands(tmp_path / "never.rtf"))):
         with pytest.raises(quorlib.NotConnectedError,
                            match=r"^Not connected to the stimulator: call Connect \(or set Connected to True\) first\.$"):
-            call(pulsyn)
-    assert not (tmp_path / "log.rtf").exists()
-    assert sim.frames() == []
+            call(p)
+    assert not (tmp_path / "never.rtf").exists()
+    assert sim.frames() == ["Y2R"]
+    # The log of the connection an object let go of can still be saved, until it connects again.
+    pulsyn.SaveSessionCommands(tmp_path / "log.rtf")
+    assert ">0003Y2R" in (tmp_path / "log.rtf").read_text(encoding="cp1252")
 
 
 def test_the_log_is_saved_only_to_a_file_of_the_name_given(sim, pulsyn, tmp_path):

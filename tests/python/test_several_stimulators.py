@@ -1,4 +1,7 @@
-"""Several stimulators from one script: each object sends only to the device it connected to."""
+"""Several stimulators from one script: each object sends only to the device it connected to;
+objects on one device share its connection, which closes when the last of them lets go."""
+import os
+
 from conftest import Simulator
 
 import quorlib
@@ -32,16 +35,48 @@ def test_two_ports_have_independent_connections_and_logs_and_one_port_is_shared(
         assert b">0002T4" in log_a and b"L1+500.0E-3R" not in log_a
         assert b">0002T2" in log_b and b"Y2R" not in log_b
 
-        # Ending one device's connection leaves the other's alone; it ends for every object
-        # on that port.
+        # Ending one device's connection leaves the other's alone; on a shared port each object
+        # lets go for itself.
         b.Connected = False
         assert a.Connected and also_first.Connected and not b.Connected
         a.Connected = False
-        assert not also_first.Connected
+        assert also_first.Connected and not a.Connected
+        also_first.Trigger(5)
         assert a.Connect()
         a.Trigger(1)
-        assert first.frames()[-1] == "T1" and "T1" not in second.frames()
+        assert first.frames()[-2:] == ["T5", "T1"] and "T1" not in second.frames()
         a.Connected = False
+        also_first.Connected = False
     finally:
         first.stop()
         second.stop()
+
+
+def open_paths():
+    return {os.readlink(f"/proc/self/fd/{fd}") for fd in os.listdir("/proc/self/fd")
+            if os.path.exists(f"/proc/self/fd/{fd}")}
+
+
+def test_a_helper_with_its_own_with_block_and_a_second_name_share_the_callers_connection(tmp_path):
+    device = Simulator()
+    alias = tmp_path / "by-id-stimulator"
+    os.symlink(device.path, alias)  # one device under two names, as /dev/serial/by-id/... is
+    try:
+        def helper(name):
+            with quorlib.Pulsyn(port=name) as mine:
+                mine.Trigger(2)
+
+        with quorlib.Pulsyn(port=device.path) as caller:
+            for name in (device.path, str(alias), os.path.relpath(alias)):
+                helper(name)
+                assert caller.Connected
+                caller.ChangeParadigm(3)  # still the caller's connection
+            with quorlib.Pulsyn(port=str(alias)) as other_name:
+                assert other_name.Connected and caller.Connected
+        assert not caller.Connected and device.path not in open_paths()
+        assert device.frames() == ["T2", "Y3R"] * 3
+        # The log of the connection outlives its with block, until the object connects again.
+        caller.SaveSessionCommands(tmp_path / "log.rtf")
+        assert (tmp_path / "log.rtf").read_text(encoding="cp1252").count(">0002T2") == 3
+    finally:
+        device.stop()

@@ -118,8 +118,21 @@ TEST(CommOpen, RefusesWhatIsNotASerialDevice) {
     std::ofstream(file) << "text";
     comm.SetDeviceName(file);
     int32_t code = 0;
+#ifdef _WIN32
     EXPECT_EQ(CommErrorOf([&] { comm.Open(); }, &code), "Invalid device handle, access denied (Error: -1) ");
     EXPECT_EQ(code, -1);
+#else
+    // What was opened and why it is no port (before: no path, no errno).
+    for (const auto& [device, what] : {std::pair<std::string, std::string>{file, "a regular file"},
+                                       {"/dev/null", "a character device that is not a terminal"}}) {
+        comm.SetDeviceName(device);
+        EXPECT_EQ(CommErrorOf([&] { comm.Open(); }, &code),
+                  "Cannot use " + device + " as the stimulator's port: it is no serial port (" + what +
+                      "). Name the device the stimulator appears as, e.g. /dev/ttyACM0 (quorlib ports lists them) "
+                      "(Error: 25) ");
+        EXPECT_EQ(code, ENOTTY);
+    }
+#endif
     EXPECT_FALSE(comm.Enabled());
     std::remove(file.c_str());
 

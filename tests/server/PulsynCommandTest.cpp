@@ -371,8 +371,8 @@ TEST_F(CommandTest, ACommandArrivingDuringADialogueIsRefusedAndTheFirstCompletes
     EXPECT_EQ(DeviceA().Frames(), Frames{"S1BR"});
 }
 
-// A disconnect delivered while a dialogue waits succeeds at once; the dialogue completes on
-// the link, which goes when the dialogue returns.
+// Another object's disconnect delivered while a dialogue waits succeeds at once; the dialogue
+// completes, and the connection stays with the object that still holds it.
 TEST_F(CommandTest, DisconnectingDuringADialogueTakesEffectWhenTheDialogueReturns) {
     quor::TPulsyn other;
     ASSERT_EQ(other.put_Connected(VARIANT_TRUE), S_OK);  // a second object, connected meanwhile
@@ -391,8 +391,10 @@ TEST_F(CommandTest, DisconnectingDuringADialogueTakesEffectWhenTheDialogueReturn
     EXPECT_EQ(nested, S_OK) << message;
     EXPECT_EQ(connectedInside, VARIANT_FALSE);
     EXPECT_EQ(value, VARIANT_TRUE);  // the device's answer, read after the disconnect
-    EXPECT_TRUE(link.expired());
-    EXPECT_EQ(quor::frmComm, nullptr);
+    VARIANT_BOOL connected = 0;
+    ASSERT_EQ(p.get_Connected(&connected), S_OK);
+    EXPECT_EQ(connected, VARIANT_TRUE);
+    EXPECT_EQ(quor::frmComm, link.lock());
     EXPECT_EQ(DeviceA().Frames(), Frames{"S2RR"});
 }
 

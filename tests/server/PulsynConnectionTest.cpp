@@ -8,6 +8,7 @@
 
 #include "PulsynTestSupport.h"
 #include "link/PortNames.h"
+#include "server/LinkRegistry.h"
 
 using namespace std::chrono_literals;
 using quor::TPulsyn;
@@ -29,12 +30,12 @@ const std::string kNotConnected = "Not connected to the stimulator: call Connect
 
 std::string PortText(int port) { return "COM" + std::to_string(port); }
 
-// The traffic log of the link open on a port, as one text.
+// The traffic log of the connection open on a port, as one text.
 std::string LogOf(int port) {
-    const auto link = quor::LinkOnDevice(quor::PortDeviceName(port));
+    const auto connection = quor::ConnectionOnDevice(quor::DeviceKey(quor::PortDeviceName(port)));
     std::string text;
-    if (link)
-        for (const quor::TTrafficEntry& entry : link->Log().Entries()) text += entry.Text;
+    if (connection)
+        for (const quor::TTrafficEntry& entry : connection->Link->Log().Entries()) text += entry.Text;
     return text;
 }
 
@@ -73,18 +74,28 @@ TEST_F(ConnectionTest, WithALinkPerDeviceEachObjectSendsOnlyToTheDeviceItConnect
     EXPECT_NE(LogOf(kPortB).find(">0003Y4R"), std::string::npos);
     EXPECT_EQ(LogOf(kPortB).find("Y6R"), std::string::npos);
 
-    // Disconnecting B leaves A's objects connected; a disconnect on A's port ends it for
-    // every object on that port; doing it twice does nothing.
+    // Disconnecting B leaves A's objects connected; a disconnect on A's port lets go of it
+    // for that object only (doing it twice does nothing), and the port closes when its last
+    // object lets go; that object's log can still be saved then.
     ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
     EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
     EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
     ASSERT_EQ(a2.put_Connected(VARIANT_FALSE), S_OK);
     ASSERT_EQ(a2.put_Connected(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
-    EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    EXPECT_EQ(a2.Trigger(1), E_UNEXPECTED);
     EXPECT_EQ(LastDescription(), kNotConnected);
+    ASSERT_EQ(a.Trigger(1), S_OK);
+    ASSERT_EQ(a.put_Connected(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
     EXPECT_EQ(b.ChangeParadigm(1), E_UNEXPECTED);
     EXPECT_EQ(quor::frmComm, nullptr);
+    EXPECT_EQ(quor::ConnectionOnDevice(quor::DeviceKey(quor::PortDeviceName(kPortA))), nullptr);
+    std::string saved = ::testing::TempDir() + "after-disconnect.rtf";
+    EXPECT_EQ(a2.SaveSessionCommands(std::u16string(saved.begin(), saved.end())), S_OK) << LastDescription();
+    std::remove(saved.c_str());
+    EXPECT_TRUE(DeviceA().WaitForFrames(4, 3s));
+    EXPECT_EQ(DeviceA().Frames().back(), "T1");
 }
 
 // The automation server keeps one connection per process: a connect to another port
@@ -105,12 +116,14 @@ TEST_F(ConnectionTest, WithOneLinkPerProcessAReplacedObjectReadsFalseAndSendsNot
                                      "Connected to True) to connect this object again.");
     ASSERT_EQ(b.ChangeParadigm(4), S_OK);
 
-    // A connect to A's port again: b is the replaced one now, a works again beside a2.
+    // A connect to A's port again: b is the replaced one now; a connects again and shares
+    // a2's connection.
     Args({PortText(kPortA)});
     ConnectTo(a2);
     EXPECT_EQ(ConnectedOf(b), VARIANT_FALSE);
     EXPECT_EQ(b.Trigger(1), E_UNEXPECTED);
-    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);
+    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);
+    ConnectTo(a);
     ASSERT_EQ(a.ChangeParadigm(5), S_OK);
     ASSERT_EQ(a2.ChangeParadigm(3), S_OK);
     // The replaced object's disconnect leaves the process's link alone.
@@ -122,10 +135,28 @@ TEST_F(ConnectionTest, WithOneLinkPerProcessAReplacedObjectReadsFalseAndSendsNot
 }
 
 // A connect that found no port leaves the window (its log can be shown and saved), but
-// nothing can be sent: every command says to connect, as without a connection. (Before,
-// dialogues reported success and a trigger wrote to a closed port: "Write error".)
-TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayNotConnected) {
+// nothing can be sent: every command says that the search found none, where it looked and
+// how to name the port. (Before, dialogues reported success and a trigger wrote to a closed
+// port: "Write error"; then the message said to call Connect, which the program just had.)
+TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayWhereTheSearchLooked) {
     Args({});
+    const std::string none = "Not connected to the stimulator: Connect searched for it and found none (";
+    const std::string advice = "). Check that the stimulator is plugged in and switched on, then call Connect again, or "
+                               "name its port: a \"COM7\" argument on the host's command line or QUORLIB_PORT=COM7 "
+                               "in the environment (from Python: Pulsyn(port=...)).";
+    SetCandidatePorts({kPortB2});
+    {
+        BusyPort held(kPortB2);  // the only candidate is another program's
+        if (!held.Exclusive()) GTEST_SKIP() << "the system lets a held port be opened again";
+        TPulsyn tried;
+        VARIANT_BOOL value = 12345;
+        ASSERT_EQ(tried.Connect(&value), S_OK);
+        EXPECT_EQ(value, VARIANT_FALSE);
+        EXPECT_EQ(tried.ChangeParadigm(2), E_UNEXPECTED);
+        const std::string device = quor::PortDeviceName(kPortB2);
+        const std::string named = device == quor::CandidateName(kPortB2) ? "" : " (" + device + ")";
+        EXPECT_EQ(LastDescription(), none + "it tried COM3" + named + advice);
+    }
     SetCandidatePorts({});
     TPulsyn p;
     VARIANT_BOOL value = 12345;
@@ -133,15 +164,16 @@ TEST_F(ConnectionTest, NoStimulatorFoundIsNoErrorAndCommandsSayNotConnected) {
     EXPECT_EQ(value, VARIANT_FALSE);
     ASSERT_NE(quor::frmComm, nullptr);  // the window stays
     EXPECT_EQ(quor::frmComm->Port(), -1);
+    const std::string searched = none + "no serial port of the kind it uses was there" + advice;
     EXPECT_EQ(p.ChangeParadigm(2), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(LastDescription(), searched);
     value = 12345;
     EXPECT_EQ(p.SetChannelShape(1, csBipolar, &value), E_UNEXPECTED);
     EXPECT_EQ(value, 12345);
     EXPECT_EQ(p.Trigger(4), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(LastDescription(), searched);
     EXPECT_EQ(p.CopyParadigm(3), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(LastDescription(), searched);
     EXPECT_EQ(p.ShowMonitor(), S_OK) << LastDescription();  // the log so far can be shown
     EXPECT_TRUE(DeviceA().Frames().empty());
     EXPECT_TRUE(DeviceB().Frames().empty());
@@ -326,20 +358,20 @@ TEST_F(ConnectionTest, ALostPortFailsAtOnceAndConnectingAgainWorks) {
     EXPECT_EQ(LastDescription(), lost);
     reconnect();
     EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();
-    // Disconnected, the log is gone with the connection.
+    // Disconnected, the connection's log can still be shown, until the object connects again.
     ASSERT_EQ(p.put_Connected(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(p.ShowMonitor(), E_UNEXPECTED);
-    EXPECT_EQ(LastDescription(), kNotConnected);
+    EXPECT_EQ(p.ShowMonitor(), S_OK) << LastDescription();
 }
 
-// Every message's advice works as written: after another object disconnected, "call
-// Connect" connects; a null pointer for a result is refused before anything is sent.
+// Every message's advice works as written: after a disconnect, "call Connect" connects; a
+// null pointer for a result is refused before anything is sent.
 TEST_F(ConnectionTest, FollowingTheAdviceOfAMessageRecovers) {
     TPulsyn a, b;
     ConnectTo(a);
     ConnectTo(b);
     ASSERT_EQ(b.put_Connected(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(ConnectedOf(a), VARIANT_FALSE);  // its link is gone
+    EXPECT_EQ(ConnectedOf(a), VARIANT_TRUE);  // a still holds the connection
+    ASSERT_EQ(a.put_Connected(VARIANT_FALSE), S_OK);
     EXPECT_EQ(a.Trigger(1), E_UNEXPECTED);
     EXPECT_NE(LastDescription().find("call Connect (or set Connected to True)"), std::string::npos);
     ConnectTo(a);
@@ -363,8 +395,39 @@ TEST_F(ConnectionTest, FollowingTheAdviceOfAMessageRecovers) {
     EXPECT_TRUE(DeviceA().Frames().empty());
 }
 
-// The link lives on the thread that first used the library; a call from another thread
-// (a worker of the host) is refused with advice, and nothing reaches the device.
+// Connected says the port is open; Ping says whether a stimulator answers on it.
+TEST_F(ConnectionTest, PingTellsAStimulatorFromAPortThatMerelyOpened) {
+    TPulsyn p;
+    std::string reply = "untouched";
+    EXPECT_EQ(p.Ping(reply), E_UNEXPECTED);
+    EXPECT_EQ(LastDescription(), kNotConnected);
+    ConnectTo(p);
+    p.SetReplyTimeout(300ms);
+    for (const bool silent : {false, true}) {
+        DeviceA().Reset();
+        ASSERT_EQ(p.ChangeParadigm(6), S_OK);
+        if (silent) DeviceA().SetFault("silence");
+        reply = "untouched";
+        const HRESULT status = p.Ping(reply);
+        ASSERT_TRUE(DeviceA().WaitForFrames(2, 3s));
+        EXPECT_EQ(DeviceA().Frames(), (Frames{"Y6R", "GPR"}));
+        if (!silent) {
+            EXPECT_EQ(status, S_OK) << LastDescription();
+            EXPECT_EQ(reply, "OK.6");
+            continue;
+        }
+        EXPECT_EQ(status, E_UNEXPECTED);
+        EXPECT_EQ(reply, "untouched");
+        EXPECT_EQ(LastDescription(), "No stimulator answered on " + PortText(kPortA) +
+                                         ": the port is open, but nothing replied to \"GP\" within 300 ms. Check "
+                                         "that the stimulator is switched on and plugged in, and that this is its port.");
+        EXPECT_EQ(ConnectedOf(p), VARIANT_TRUE);
+    }
+}
+
+#ifdef QUOR_AUTOMATION
+// The automation server's link lives on the thread that first used the library; a call from
+// another thread (a worker of the host) is refused with advice, and nothing reaches the device.
 TEST_F(ConnectionTest, ACallFromAnotherThreadIsRefused) {
     TPulsyn p;
     ConnectTo(p);
@@ -379,13 +442,17 @@ TEST_F(ConnectionTest, ACallFromAnotherThreadIsRefused) {
     });
     worker.join();
     EXPECT_EQ(status, E_UNEXPECTED);
-    EXPECT_NE(message.find("called from another thread than the one that first used it"), std::string::npos)
-        << message;
+    EXPECT_EQ(message,
+              "QuorLib.Pulsyn was called from another thread than the one that first used it: make every call from "
+              "that thread. The object belongs to that thread (the class is apartment-threaded); a program that needs "
+              "it on another thread hands it over through COM, which then carries each call back to the first "
+              "thread.");
     EXPECT_EQ(connected, 12345);
     EXPECT_EQ(p.ClearParadigm(), S_OK) << LastDescription();  // its own thread goes on
     ASSERT_TRUE(DeviceA().WaitForFrames(1, 3s));
     EXPECT_EQ(DeviceA().Frames(), Frames{"ER"});
 }
+#endif
 
 }  // namespace
 }  // namespace bench

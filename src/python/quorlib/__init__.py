@@ -105,14 +105,18 @@ class Pulsyn(_quorlib.Pulsyn):
     ``timeout``: how long a command waits for the stimulator's reply, in seconds (default 15,
     the device's own limit); a reply that never comes raises NoReplyError.
 
-    Objects that name the same port share one connection (and its traffic log); objects on
-    different ports have independent connections. ``with Pulsyn(port=...) as p:`` connects on
-    entry when a port is named (or QUORLIB_PORT is set) and disconnects at the end of the block,
-    also when the block raises.
+    Objects on the same device (under any of its names: a by-id link, a relative path) share one
+    connection and its traffic log; it closes when the last of them disconnects or is released,
+    and each object's Connected says whether that object holds it. Objects on different devices
+    have independent connections. ``with Pulsyn(port=...) as p:`` connects on entry when a port
+    is named (or QUORLIB_PORT is set) and lets go at the end of the block, also when the block
+    raises; the log of that connection can still be saved afterwards, until the object connects
+    again. Connected says that the port is open; ``ping()`` asks whether a stimulator answers.
 
-    Use an object from the thread that made it: a call from another thread fails at once
-    (Error) and sends nothing. Ctrl+C raises KeyboardInterrupt also while a call waits for the
-    stimulator; the connection stays usable.
+    Any thread may use any object (worker threads, executors, Qt workers): calls on one
+    connection run one at a time, a second thread's call waiting its turn, while different
+    devices are driven in parallel. Ctrl+C raises KeyboardInterrupt in the main thread also
+    while its call waits for the stimulator or for its turn; the connection stays usable.
 
     Every command checks its arguments before anything is sent (ArgumentError, a ValueError;
     see the module for the rule on numbers); a command without a connection raises
@@ -183,6 +187,12 @@ class Pulsyn(_quorlib.Pulsyn):
         number 0 to 6 (cmOff, cmFreeRun, cmTrain, cmTrig, cmDC, cmGate, cmTwin). Checked: the
         channel and the mode (ArgumentError). Waits for the reply (NoReplyError)."""
         self._call("change_channel_mode", _quorlib.Pulsyn.ChangeChannelMode, channel, mode)
+
+    def ping(self) -> str:
+        """Asks the stimulator something harmless (the selected paradigm) and returns its reply,
+        e.g. "OK.2": connected only says that the port is open. Raises NoReplyError, naming the
+        port, when nothing answers within the timeout; NotConnectedError before a connect."""
+        return self._call("ping", _quorlib.Pulsyn.ping)
 
     def clear_paradigm(self) -> None:
         """Clears the selected paradigm on the stimulator. Waits for the reply (NoReplyError)."""
@@ -271,8 +281,8 @@ class Pulsyn(_quorlib.Pulsyn):
     @property
     def connected(self) -> bool:
         """True while the object is connected to its stimulator. Setting True connects (as
-        connect); setting False ends the connection of every object on this port. Takes True
-        or False (or a whole number, 0 for False)."""
+        connect); setting False lets go of this object's connection, which closes when the last
+        object on the device lets go. Takes True or False (or a whole number, 0 for False)."""
         return bool(_quorlib.Pulsyn.Connected.__get__(self))
 
     @connected.setter

@@ -21,6 +21,7 @@ EXIT_USAGE = 2        # the command line is wrong, or the library refused an arg
 EXIT_CONNECTION = 3   # no stimulator found, the port could not be opened, or it went away
 EXIT_NO_REPLY = 4     # the stimulator did not answer in time
 EXIT_FAILED = 5       # any other failure of the library
+EXIT_SILENT = 6       # connect: the port opened, but no stimulator answered on it
 EXIT_INTERRUPTED = 130
 
 FRAMING = ('Every command goes out as the prompt byte "=" and then its frame, ">" + its length in four '
@@ -28,7 +29,7 @@ FRAMING = ('Every command goes out as the prompt byte "=" and then its frame, ">
            "nine-character numbers with four significant digits.")
 EXIT_STATUS = ("exit status: 0 done; 1 the stimulator refused a value; 2 wrong command line, argument or "
                "protocol file; 3 no stimulator, port error or lost port; 4 no reply; 5 other failure; "
-               "130 interrupted.")
+               "6 connect found the port silent; 130 interrupted.")
 
 
 class UsageError(Exception):
@@ -90,8 +91,16 @@ def _member(name: str, member: str, *kinds: str) -> Callable[[List[str]], Step]:
     return make
 
 
+class SilentPort(Exception):
+    """connect: the port opened, but no stimulator answered on it."""
+
+
 def _connect(args: List[str]) -> Step:
     def run(p: quorlib.Pulsyn) -> None:
+        try:
+            p.ping()  # an open port is not yet a stimulator
+        except quorlib.NoReplyError as error:
+            raise SilentPort(str(error)) from error
         print(f"Connected to {p.port_name}.")
     return ("connect", run)
 
@@ -122,8 +131,10 @@ def _value(name: str, member: str, letter: str, example: str, unit: str, whole: 
 COMMANDS: Dict[str, Command] = {
     "ports": Command("", "list the serial ports; * marks the one a connect without --port takes",
                      "nothing: no port is opened.", lambda args: ("ports", lambda p: None)),
-    "connect": Command("", "connect and say to which port (exit 3 when no stimulator is there)",
-                       'the prompt byte "=" to each port it tries, and takes the first that answers.', _connect),
+    "connect": Command("", "connect, check that the stimulator answers, and say on which port (exit 3 when no "
+                       "port was found, 6 when nothing answers on it)",
+                       'the prompt byte "=" to each port it tries, and takes the first that answers; then GPR '
+                       "(which paradigm is selected) and waits for the reply.", _connect),
     "paradigm": Command("N", "select paradigm N (1-9)", "Y<N>R, for example Y2R, and waits for the reply.",
                         _member("paradigm", "ChangeParadigm", "int")),
     "clear": Command("", "clear the selected paradigm", "ER, and waits for the reply.",
@@ -275,6 +286,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 if run(pulsyn) is False:
                     print(f"quorlib: the stimulator refused {name}", file=sys.stderr)
                     return EXIT_REFUSED
+    except SilentPort as error:
+        print(f"quorlib: {error}", file=sys.stderr)
+        return EXIT_SILENT
     except quorlib.Error as error:
         print(f"quorlib: {error}", file=sys.stderr)
         return _exit_status(error)
