@@ -2,9 +2,9 @@
 # Commands through a real automation client (Wine's VBScript engine) while the simulated
 # stimulator disturbs the line:
 #
-#   stall-soak.sh <pulsyn-sim> <wine.sh> <prefix> <loader> <system-dir> <QuorLib.dll> <shim>
+#   stall-soak.sh <pulsyn-sim> <wine.sh> <prefix> <loader> <system-dir> <QuorLib.dll> <shim> [<commands>]
 #
-# Three sessions of the same 24 commands (triggers and channel delays, the device set to refuse
+# Three sessions of the same commands (triggers and channel delays, the device set to refuse
 # delays over 50 ms so that every third or so is refused):
 #   - the device holds the line for 1.5 s after every prompt byte, so commands meet a held line
 #     at every stage and some run out of time while writing;
@@ -12,26 +12,28 @@
 #   - 0.8 s holds, every reply a little slow, and in between a reply that comes after the
 #     client has stopped waiting for it (while the next commands are under way) and one that
 #     never comes.
+# Every command of the first two meets the same held line: <commands> of them (24 unless given;
+# the test command runs 12, a soak more). The third always sends 24, the faults placed among them.
 #
 # What each call reported must be true of the device: every command reported sent arrived as
 # often as it was sent, none reported failed arrived, and each channel delay's True or False is
 # what the device answered to that very frame, in time (a reply that came late, or never, is
 # False, and an earlier command's late reply is never taken as the answer to a later one).
 set -euo pipefail
-sim=$1; wine_sh=$2; prefix=$3; loader=$4; sysdir=$5; dll=$6; shim=$7
+sim=$1; wine_sh=$2; prefix=$3; loader=$4; sysdir=$5; dll=$6; shim=$7; stall_commands=${8:-24}
 here=$(cd "$(dirname "$0")" && pwd)
 
 . "$here/client-setup.sh"
 
 # Delays of i ms (i a multiple of 4) are within the device's limit, those of 100 + i ms are not.
-cat <<'VBS' | sed 's/$/\r/' >"$work/stall.vbs"
+cat <<'VBS' | sed 's/$/\r/' >"$work/stall.vbs.in"
 Set p = CreateObject("QuorLib.Pulsyn")
 If Not p.Connect Then
     WScript.Echo "NOT CONNECTED"
     WScript.Quit 3
 End If
 On Error Resume Next
-For i = 1 To 24
+For i = 1 To COMMANDS
     Err.Clear
     answer = ""
     If i Mod 2 = 1 Then
@@ -178,18 +180,19 @@ drive_reply_faults() {
 control "limit delay=0.05" >/dev/null
 # 1.5 s: a command whose prompt went out has its frame held past the write limit; 0.8 s: a
 # held command goes out late, within the limit.
-for pass in "1500 any" "800 some-sent" "800 faults"; do
-    read -r stall expect <<<"$pass"
+for pass in "1500 any $stall_commands" "800 some-sent $stall_commands" "800 faults 24"; do
+    read -r stall expect commands <<<"$pass"
+    sed "s/COMMANDS/$commands/" "$work/stall.vbs.in" >"$work/stall.vbs"
     control reset >/dev/null
     control "fault stall=$stall" >/dev/null
     driver=""
     if [ "$expect" = faults ]; then
         control "fault delay=1500" >/dev/null
-        echo "== cscript from $sysdir: 24 commands, the line stalled for $stall ms after every prompt, replies slow, late and missing"
+        echo "== cscript from $sysdir: $commands commands, the line stalled for $stall ms after every prompt, replies slow, late and missing"
         drive_reply_faults &
         driver=$!
     else
-        echo "== cscript from $sysdir: 24 commands while the stimulator stalls the line for $stall ms after every prompt"
+        echo "== cscript from $sysdir: $commands commands while the stimulator stalls the line for $stall ms after every prompt"
     fi
     status=0
     LD_PRELOAD="$shim" timeout 240 "$wine_sh" run "$prefix" "$loader" "C:\\windows\\$sysdir\\cscript.exe" //nologo \
