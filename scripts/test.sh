@@ -24,11 +24,65 @@ runs_32bit=$(cmake/runs-32bit.sh build/probe) || true
 echo "=== 32-bit programs: $runs_32bit"
 
 notes=()
+
+# Work that runs beside a stage whose tests mostly wait: the Windows tests spend most of their
+# time waiting for the simulated stimulator (held lines, replies that come late or never), so
+# the 32-bit build compiles while the 64-bit tests run, and the installer and fuzz stages run
+# while the 32-bit tests do (each Wine test run has a prefix, server and display of its own).
+# Each runs in a process group of its own, so that a failure elsewhere ends all of it.
+background_pids=()
+background_logs=()
+mkdir -p build
+in_background() {  # name command...
+    local name=$1 log=build/background-$1.log
+    shift
+    echo "=== $name: started beside the next stage (output in $log)"
+    setsid "$@" >"$log" 2>&1 </dev/null &
+    background_pids+=("$!")
+    background_logs+=("$log")
+}
+await_background() {  # waits for every background job, shows its output, fails with it
+    local i status
+    for i in "${!background_pids[@]}"; do
+        status=0
+        wait "${background_pids[$i]}" || status=$?
+        cat "${background_logs[$i]}"
+        if [ "$status" != 0 ]; then background_pids=(); exit "$status"; fi
+    done
+    background_pids=()
+    background_logs=()
+}
+end_background() {
+    local pid
+    for pid in "${background_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+}
+trap end_background EXIT
+# Whether a stage is still to come after the current one.
+remaining=()
+wants() { local b; for b in "${remaining[@]}"; do [ "$b" != "$1" ] || return 0; done; return 1; }
+background_win32_build=0
+background_tail=0
+
 run_preset() {
     local preset=$1 log skipped
     echo "=== $preset: configure, build, test"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    if [ "$preset" = win32 ] && [ "$background_win32_build" = 1 ]; then
+        await_background
+    else
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset"
+    fi
+    if [ "$preset" = win64 ] && wants win32; then
+        background_win32_build=1
+        in_background win32-build bash -c 'cmake --preset win32 >/dev/null && cmake --build --preset win32'
+    fi
+    if [ "$preset" = win32 ] && { wants installer || wants fuzz; }; then
+        local rest=()
+        wants installer && rest+=(installer)
+        wants fuzz && rest+=(fuzz)
+        background_tail=1
+        in_background "$(IFS=-; echo "${rest[*]}")" ./scripts/test.sh "${rest[@]}"
+    fi
     log=$(mktemp)
     if ! ctest --preset "$preset" | tee "$log"; then rm -f "$log"; exit 1; fi
     # ctest's summary lists them as "  12 - name (Skipped)".
@@ -77,8 +131,13 @@ run_fuzz() {
 }
 
 start=$SECONDS
-for b in "${builds[@]}"; do
+for i in "${!builds[@]}"; do
+    b=${builds[$i]}
+    remaining=("${builds[@]:$((i + 1))}")
     stage_start=$SECONDS
+    case "$b" in
+        fuzz | installer) [ "$background_tail" = 1 ] && continue ;;
+    esac
     case "$b" in
         fuzz) run_fuzz ;;
         installer) run_installer ;;
@@ -86,5 +145,9 @@ for b in "${builds[@]}"; do
     esac
     echo "=== $b: done in $((SECONDS - stage_start)) s"
 done
+if [ "$background_tail" = 1 ]; then
+    echo "=== waiting for the stages that ran beside win32"
+    await_background
+fi
 echo "=== all tests passed in $((SECONDS - start)) s"
 for note in "${notes[@]}"; do echo "$note"; done
