@@ -60,27 +60,25 @@ trap end_background EXIT
 # Whether a stage is still to come after the current one.
 remaining=()
 wants() { local b; for b in "${remaining[@]}"; do [ "$b" != "$1" ] || return 0; done; return 1; }
-background_win32_build=0
-background_tail=0
+# Whether work started beside an earlier stage is still under way.
+in_progress() { [ "${#background_pids[@]}" -gt 0 ]; }
 
 run_preset() {
     local preset=$1 log skipped
     echo "=== $preset: configure, build, test"
-    if [ "$preset" = win32 ] && [ "$background_win32_build" = 1 ]; then
+    if [ "$preset" = win32 ] && in_progress; then
         await_background
     else
         cmake --preset "$preset" >/dev/null
         cmake --build --preset "$preset"
     fi
     if [ "$preset" = win64 ] && wants win32; then
-        background_win32_build=1
         in_background win32-build bash -c 'cmake --preset win32 >/dev/null && cmake --build --preset win32'
     fi
     if [ "$preset" = win32 ] && { wants installer || wants fuzz; }; then
         local rest=()
         wants installer && rest+=(installer)
         wants fuzz && rest+=(fuzz)
-        background_tail=1
         in_background "$(IFS=-; echo "${rest[*]}")" ./scripts/test.sh "${rest[@]}"
     fi
     log=$(mktemp)
@@ -136,7 +134,7 @@ for i in "${!builds[@]}"; do
     remaining=("${builds[@]:$((i + 1))}")
     stage_start=$SECONDS
     case "$b" in
-        fuzz | installer) [ "$background_tail" = 1 ] && continue ;;
+        fuzz | installer) in_progress && continue ;;  # under way beside win32
     esac
     case "$b" in
         fuzz) run_fuzz ;;
@@ -145,7 +143,7 @@ for i in "${!builds[@]}"; do
     esac
     echo "=== $b: done in $((SECONDS - stage_start)) s"
 done
-if [ "$background_tail" = 1 ]; then
+if in_progress; then
     echo "=== waiting for the stages that ran beside win32"
     await_background
 fi
